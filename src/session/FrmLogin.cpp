@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+#include "session/FrmLogin.h"
+
+#include "session/Globals.h"
+#include "session/LoginRules.h"
+#include "settings/Settings.h"
+#include "ui/DesignFont.h"
+#include "ui/Dialogs.h"
+#include "ui/TorvalMain.h"
+#include "ui/Images.h"
+#include "ui/Twips.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+
+namespace {
+constexpr char kMissingName[] = "Must Enter a Username to Login";
+constexpr char kMissingPassword[] = "Must Enter a Password to Login";
+} // namespace
+
+FrmLogin::FrmLogin(TorvalMain *mainWindow)
+    : QDialog(mainWindow), mainWindow(mainWindow)
+{
+    setObjectName(QStringLiteral("FrmLogin"));
+    setWindowTitle(QStringLiteral("Login"));
+    setWindowIcon(appIcon());
+    setFont(designFont(8.25));
+    resize(twipsToPixels(5895), twipsToPixels(1935));
+
+    auto button = [this](QPushButton *&member, const char *name, TwipsRect r) {
+        member = new QPushButton(QLatin1String(name), this);
+        member->setObjectName(QLatin1String(name));
+        // Neither button is default: Enter in a text box presses nothing.
+        member->setAutoDefault(false);
+        placeTwips(member, r.left, r.top, r.width, r.height);
+    };
+    auto textBox = [this](QLineEdit *&member, const char *name, const char *accessible, TwipsRect r) {
+        member = new QLineEdit(this);
+        member->setObjectName(QLatin1String(name));
+        member->setAccessibleName(QLatin1String(accessible));
+        member->setFont(designFont(9.75, true));
+        blackOnWhite(member);
+        placeTwips(member, r.left, r.top, r.width, r.height);
+    };
+    auto label = [this](QLabel *&member, const char *name, const char *text, TwipsRect r) {
+        member = new QLabel(QLatin1String(text), this);
+        member->setObjectName(QLatin1String(name));
+        member->setTextFormat(Qt::PlainText);
+        setColours(member, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
+        placeTwips(member, r.left, r.top, r.width, r.height);
+    };
+
+    LoginLabel = new QLabel(this);
+    LoginLabel->setObjectName(QStringLiteral("LoginLabel"));
+    LoginLabel->setAutoFillBackground(true);
+    LoginLabel->setAlignment(Qt::AlignCenter);
+    LoginLabel->setFont(designFont(18));
+    placeTwips(LoginLabel, -120, 0, 1695, 615);
+
+    button(Login, "Login", {2040, 1440, 2055, 375});
+    textBox(PassWordt, "PassWordt", "Password", {2880, 960, 2055, 285});
+    PassWordt->setEchoMode(QLineEdit::Password);
+    PassWordt->setAttribute(Qt::WA_InputMethodEnabled, false);
+    textBox(UserNamet, "UserNamet", "Username", {600, 960, 2055, 285});
+    UserNamet->setText(QStringLiteral("Guest"));
+    label(Label5, "Label5", "Password", {2880, 720, 855, 255});
+    label(Label4, "Label4", "Username", {600, 720, 975, 255});
+    button(Quit, "Quit", {4440, 120, 1335, 255});
+
+    setTabOrder(Login, PassWordt);
+    setTabOrder(PassWordt, UserNamet);
+    setTabOrder(UserNamet, Quit);
+    Login->setFocus();
+
+    connect(Login, &QPushButton::clicked, this, &FrmLogin::Login_Click);
+    connect(Quit, &QPushButton::clicked, this, &FrmLogin::Quit_Click);
+    Form_Load();
+}
+
+void FrmLogin::Form_Load()
+{
+    LoginName = GetSetting(Keys::Username);
+    UserNamet->setText(LoginName);
+}
+
+void FrmLogin::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, dialogCornerPicture());
+}
+
+void FrmLogin::keyPressEvent(QKeyEvent *event)
+{
+    // The dialog has no cancel button: Escape does not close it.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void FrmLogin::Login_Click()
+{
+    const QString name = UserNamet->text();
+    if (checkLogin(name, PassWordt->text()) == LoginCheck::MissingName) {
+        MsgBox(this, QLatin1String(kMissingName));
+        return;
+    }
+    LoginName = name;
+    LoginPassword = PassWordt->text();
+    if (checkLogin(LoginName, LoginPassword) == LoginCheck::MissingPassword) {
+        MsgBox(this, QLatin1String(kMissingPassword));
+        return;
+    }
+    mainWindow->ProceedLogin();
+    close();
+}
+
+void FrmLogin::Quit_Click()
+{
+    close();
+}

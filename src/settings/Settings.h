@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QString>
+
+// The per-user store: one INI file, sections as groups, every value a string.
+// Each save is written to disk at once so that a quit right after it loses nothing.
+
+inline constexpr char kAppName[] = "VeskChat";
+
+// A stored value: where it lives and what an absent key reads as.
+struct SettingKey {
+    const char *section;
+    const char *key;
+    const char *defaultValue;
+};
+
+namespace Keys {
+inline constexpr SettingKey ScreenSize{"Options", "ScreenSize", "0"};
+inline constexpr SettingKey HomeChannel{"Options", "HomeChannel", "0"};
+inline constexpr SettingKey Server{"Connect", "Server", "0"};
+inline constexpr SettingKey Username{"Connect", "Username", ""};
+inline constexpr SettingKey IdleTime{"Idle", "Time", "0"};
+inline constexpr SettingKey IdleString{"Idle", "String", "0"};
+} // namespace Keys
+
+QString GetSetting(const QString &appName, const QString &section, const QString &key,
+                   const QString &defaultValue = QString());
+void SaveSetting(const QString &appName, const QString &section, const QString &key,
+                 const QString &value);
+
+// Shorthands for the program's own keys under kAppName.
+QString GetSetting(const SettingKey &key);
+void SaveSetting(const SettingKey &key, const QString &value);
+
+// A stored number as the program reads it: a decimal integer in -32768..32767
+// (surrounding blanks allowed), anything else reads as 0.
+qint16 toInt16OrZero(const QString &text);

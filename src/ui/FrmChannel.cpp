@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: MIT
+#include "ui/FrmChannel.h"
+
+#include "ui/TorvalMain.h"
+
+#include <QLineEdit>
+
+namespace {
+constexpr char kChannelCommand[] = "/channel ";
+
+const PickerDesign kChannelPicker{
+    "FrmChannel",
+    "Channel",
+    3885,
+    "Channels.txt",
+    "The file Channels.txt is missing.  It contains the channel list for this program.  "
+    "Please create a text file with one channel per line in Notepad.",
+    "File Channels.txt not found",
+    "Channel List",
+    "Channel Name :",
+    "txtchannel",
+    "Channel Name",
+    Keys::HomeChannel,
+    true,
+};
+} // namespace
+
+// The picker is a window of its own, not a child of the main window, so it
+// stays open and independent while the main window is used.
+FrmChannel::FrmChannel(TorvalMain *mainWindow)
+    : ListPicker(kChannelPicker, nullptr), mainWindow(mainWindow)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    Form_Load();
+}
+
+void FrmChannel::Command1_Click()
+{
+    const QString channel = entryText();
+    if (mainWindow)
+        mainWindow->inputLine()->setText(QLatin1String(kChannelCommand) + channel);
+    SaveSetting(Keys::HomeChannel, channel);
+    if (mainWindow)
+        mainWindow->Send_Click();
+    close();
+}

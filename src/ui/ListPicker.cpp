@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: MIT
+#include "ui/ListPicker.h"
+
+#include "ui/DesignFont.h"
+#include "ui/Dialogs.h"
+#include "ui/ListFile.h"
+#include "ui/Images.h"
+#include "ui/Twips.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+
+ListPicker::ListPicker(const PickerDesign &design, QWidget *parent)
+    : QDialog(parent), design(design)
+{
+    setObjectName(QLatin1String(design.objectName));
+    setWindowTitle(QLatin1String(design.caption));
+    setWindowIcon(appIcon());
+    setFont(designFont(8.25));
+    resize(twipsToPixels(6015), twipsToPixels(design.clientHeight));
+
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setAccessibleName(QLatin1String(design.listAccessibleName));
+    List1->setFont(designFont(9.75, true));
+    blackOnWhite(List1);
+    placeTwips(List1, 240, 600, 3135, 2940);
+
+    Label2 = new QLabel(QLatin1String(design.labelText), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setTextFormat(Qt::PlainText);
+    Label2->setFont(designFont(8.25, true));
+    setColours(Label2, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
+    placeTwips(Label2, 3720, 600, 1575, 255);
+
+    entry = new QLineEdit(this);
+    entry->setObjectName(QLatin1String(design.entryName));
+    entry->setAccessibleName(QLatin1String(design.entryAccessibleName));
+    entry->setFont(designFont(8.25, true));
+    blackOnWhite(entry);
+    placeTwips(entry, 3720, 960, 2055, 285);
+
+    auto button = [this](QPushButton *&member, const char *name, const char *text, double left) {
+        member = new QPushButton(QLatin1String(text), this);
+        member->setObjectName(QLatin1String(name));
+        member->setAutoDefault(false);
+        setColours(member, QPalette::Button, kLightGrey, QPalette::ButtonText, Qt::black);
+        placeTwips(member, left, 1560, 975, 375);
+    };
+    button(Command1, "Command1", "OK", 3720);
+    button(Command2, "Command2", "Quit", 4800);
+
+    if (design.coverCorner) {
+        Label1 = new QLabel(this);
+        Label1->setObjectName(QStringLiteral("Label1"));
+        Label1->setAutoFillBackground(true);
+        placeTwips(Label1, 0, 0, 1575, 615);
+        Label1->lower(); // a label never covers the list or the boxes
+        setTabOrder(entry, List1);
+        setTabOrder(List1, Command1);
+    } else {
+        setTabOrder(List1, entry);
+        setTabOrder(entry, Command1);
+    }
+    setTabOrder(Command1, Command2);
+
+    connect(List1, &QListWidget::itemClicked, this, &ListPicker::List1_Click);
+    connect(List1, &QListWidget::currentRowChanged, this, &ListPicker::List1_Click);
+    connect(Command1, &QPushButton::clicked, this, &ListPicker::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &ListPicker::Command2_Click);
+}
+
+void ListPicker::paintEvent(QPaintEvent *)
+{
+    if (!design.coverCorner)
+        return;
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, dialogCornerPicture());
+}
+
+void ListPicker::Form_Load()
+{
+    entry->setText(GetSetting(design.setting));
+    Load_Channels();
+}
+
+void ListPicker::Load_Channels()
+{
+    const QString path = QDir(programDirectory()).filePath(QLatin1String(design.listFile));
+    const std::optional<QStringList> entries =
+        FileExistsWithOpen(path) ? readListFile(path) : std::nullopt;
+    if (!entries) {
+        MsgBox(this, QLatin1String(design.missingMessage), QLatin1String(design.missingTitle));
+        return;
+    }
+    List1->addItems(*entries);
+}
+
+QString ListPicker::entryText() const
+{
+    return entry->text();
+}
+
+void ListPicker::List1_Click()
+{
+    if (const QListWidgetItem *item = List1->currentItem())
+        entry->setText(item->text());
+}
+
+void ListPicker::Command2_Click()
+{
+    close();
+}

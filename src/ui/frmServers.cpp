@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#include "ui/frmServers.h"
+
+#include "session/Globals.h"
+
+namespace {
+const PickerDesign kServerPicker{
+    "frmServers",
+    "Servers",
+    3855,
+    "Servers.txt",
+    "The file Servers.txt is missing.  It contains the server list for this program.  "
+    "Please create a text file with one IP per line in Notepad.",
+    "File Server.txt not found",
+    "Server List",
+    "Server Name :",
+    "txtserver",
+    "Server Name",
+    Keys::Server,
+    false,
+};
+} // namespace
+
+frmServers::frmServers(QWidget *parent)
+    : ListPicker(kServerPicker, parent)
+{
+    Form_Load();
+}
+
+void frmServers::Form_Load()
+{
+    ServerAddress = GetSetting(Keys::Server);
+    ListPicker::Form_Load();
+}
+
+void frmServers::Command1_Click()
+{
+    ServerAddress = entryText();
+    close();
+}

@@ -1,0 +1,116 @@
+// SPDX-License-Identifier: MIT
+#include "settings/Settings.h"
+#include "support/TestSupport.h"
+#include "ui/FrmOpt.h"
+#include "ui/TorvalMain.h"
+#include "ui/TorvalMod1.h"
+
+#include <QPushButton>
+#include <QRadioButton>
+
+class tst_startup : public QObject
+{
+    Q_OBJECT
+
+    TestStore store;
+
+    static void closeAll()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            w->close();
+        QTest::qWait(0);
+    }
+
+    static bool mainWindowShown()
+    {
+        const auto windows = QApplication::topLevelWidgets();
+        return std::any_of(windows.begin(), windows.end(),
+                           [](QWidget *w) { return qobject_cast<TorvalMain *>(w) && w->isVisible(); });
+    }
+
+private slots:
+    void init()
+    {
+        TestStore::clear();
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+    void cleanup() { closeAll(); }
+
+    void choiceStoresProfile_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("none chosen") << "" << "640";
+        QTest::newRow("640") << "opt640" << "640";
+        QTest::newRow("800") << "opt800" << "800";
+        QTest::newRow("1024") << "opt1024" << "1024";
+        QTest::newRow("Higher") << "optHigher" << "1200";
+    }
+
+    // An empty store shows the options first; OK stores the profile and opens
+    // the main window; the next start goes straight to the main window.
+    void choiceStoresProfile()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, stored);
+        QWidget *first = TorvalMod1::Main();
+        QVERIFY(qobject_cast<FrmOpt *>(first));
+        QCOMPARE(first->windowTitle(), QStringLiteral("Options"));
+        if (!option.isEmpty())
+            first->findChild<QRadioButton *>(option)->click();
+        QPointer<QWidget> options = first;
+        control<QPushButton>(first, "cmdOK")->click();
+        QCOMPARE(GetSetting(Keys::ScreenSize), stored);
+        QCOMPARE(int(ScreenSize), stored.toInt());
+        QTRY_VERIFY(options.isNull());
+        QVERIFY(mainWindowShown());
+        closeAll();
+
+        QWidget *second = TorvalMod1::Main();
+        QVERIFY(qobject_cast<TorvalMain *>(second));
+        QVERIFY(second->isVisible());
+    }
+
+    void cancelDoesNothing()
+    {
+        QWidget *first = TorvalMod1::Main();
+        control<QPushButton>(first, "cmdCancel")->click();
+        QVERIFY(first->isVisible());
+        QCOMPARE(GetSetting(Keys::ScreenSize), QStringLiteral("0"));
+    }
+
+    // The options form one group: choosing one clears the others.
+    void optionsAreOneGroup()
+    {
+        FrmOpt options;
+        auto *o800 = control<QRadioButton>(&options, "opt800");
+        auto *higher = control<QRadioButton>(&options, "optHigher");
+        QVERIFY(!o800->isChecked() && !higher->isChecked());
+        o800->click();
+        higher->click();
+        QVERIFY(!o800->isChecked());
+        QVERIFY(higher->isChecked());
+    }
+
+    void storedProfileThatIsNoNumberAsksAgain_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("words") << "big" << true;
+        QTest::newRow("too big") << "70000" << true;
+        QTest::newRow("higher") << "1200" << false;
+        QTest::newRow("other") << "2" << false;
+    }
+
+    void storedProfileThatIsNoNumberAsksAgain()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, asks);
+        SaveSetting(Keys::ScreenSize, stored);
+        QWidget *first = TorvalMod1::Main();
+        QCOMPARE(qobject_cast<FrmOpt *>(first) != nullptr, asks);
+    }
+};
+
+QTEST_MAIN(tst_startup)
+#include "tst_startup.moc"

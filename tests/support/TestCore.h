@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: MIT
+// Shared helpers for tests that need no widgets: a private settings store, a
+// fixed clock, and a small TCP peer on localhost that records what the client sends.
+#pragma once
+
+#include "ui/Clock.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <utility>
+
+// Points QSettings at a temporary folder for the whole test run, so no test
+// reads or writes the user's real store. clear() empties it between tests.
+class TestStore
+{
+public:
+    TestStore()
+    {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+    }
+    static void clear()
+    {
+        QSettings store(QSettings::IniFormat, QSettings::UserScope, "VeskChat", "VeskChat");
+        store.clear();
+        store.sync();
+    }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Every timestamp reads 12:34 while this lives.
+struct FixedClock {
+    FixedClock() { setClockForTesting([] { return QTime(12, 34); }); }
+    ~FixedClock() { setClockForTesting({}); }
+};
+
+// A one-client TCP peer on 127.0.0.1: accepts the client, records every byte
+// it sends, and writes whatever the test wants to it.
+class FakeServer : public QObject
+{
+public:
+    FakeServer()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *peer = m_server.nextPendingConnection()) {
+                m_peer = peer;
+                connect(peer, &QTcpSocket::readyRead, this, [this, peer] { m_received += peer->readAll(); });
+            }
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    bool waitForClient(int ms = 5000)
+    {
+        QTRY_VERIFY2_WITH_TIMEOUT_HELPER(ms);
+        return !m_peer.isNull();
+    }
+    QTcpSocket *peer() const { return m_peer; }
+    // Bytes received so far; take() also forgets them.
+    QByteArray received() const { return m_received; }
+    QByteArray take() { return std::exchange(m_received, {}); }
+    void send(const QByteArray &bytes)
+    {
+        m_peer->write(bytes);
+        m_peer->flush();
+    }
+    void dropClient()
+    {
+        if (m_peer)
+            m_peer->abort();
+    }
+    void close() { m_server.close(); }
+
+private:
+    void QTRY_VERIFY2_WITH_TIMEOUT_HELPER(int ms)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (m_peer.isNull() && timer.elapsed() < ms)
+            QTest::qWait(10);
+    }
+
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_peer;
+    QByteArray m_received;
+};
+

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+// Shared helpers for window tests; includes the widget-free ones of TestCore.h.
+#pragma once
+
+#include "support/TestCore.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+// Finds a named child control of a window, failing loudly when it is missing.
+template <typename T>
+T *control(QWidget *window, const char *name)
+{
+    T *child = window->findChild<T *>(QLatin1String(name));
+    if (!child)
+        qFatal("control %s not found", name);
+    return child;
+}
+
+// Runs action on the next modal dialog that opens (arm it before the call
+// that opens the dialog). The action gets the dialog's widget.
+inline void onNextModal(std::function<void(QWidget *)> action, int attempts = 200)
+{
+    QTimer::singleShot(0, [action, attempts] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            action(modal);
+        } else if (attempts > 0) {
+            QTimer::singleShot(10, [action, attempts] { onNextModal(action, attempts - 1); });
+        }
+    });
+}

@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: MIT
+#include "ui/Layout.h"
+
+#include <QMap>
+#include <QTest>
+
+using P = LayoutProperty;
+
+namespace {
+// The geometry a plan leaves behind: the last value written to each property.
+QMap<QPair<QString, int>, double> settle(const LayoutPlan &plan)
+{
+    QMap<QPair<QString, int>, double> result;
+    for (const LayoutAssignment &a : plan)
+        result[{QString::fromLatin1(a.control), int(a.property)}] = a.value;
+    return result;
+}
+
+struct Expect {
+    const char *control;
+    P property;
+    double value;
+};
+} // namespace
+Q_DECLARE_METATYPE(QList<Expect>)
+
+class tst_layout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void profiles_data()
+    {
+        QTest::addColumn<int>("profile");
+        QTest::addColumn<double>("W");
+        QTest::addColumn<double>("H");
+        QTest::addColumn<QList<Expect>>("expected");
+
+        const QList<Expect> common800 = {
+            {"Text1", P::Width, 6825}, {"Text2", P::Width, 6825}, {"Text3", P::Width, 6825},
+            {"Text2", P::Height, 4925}, {"Text3", P::Height, 2125}, {"Text3", P::Top, 6000},
+            {"Text1", P::Top, 8070}, {"Send", P::Top, 8070}, {"Whisper", P::Top, 7470},
+            {"Whois", P::Top, 7470}, {"Ban", P::Top, 6990}, {"Squelch", P::Top, 6510},
+            {"UnSquelch", P::Top, 6510}, {"Slap", P::Top, 5910}, {"Kick", P::Top, 5910},
+            {"Disconnect", P::Top, 2470}, {"cmdChannel", P::Top, 4070}, {"Quit", P::Top, 7470},
+            {"Roomlist", P::Left, 8850}, {"Roomlist", P::Height, 4380}, {"Channel", P::Left, 8610},
+            {"Connect", P::Left, 120}, {"Connect", P::Top, 915}, {"Quit", P::Left, 120},
+            {"lblTitle", P::Width, 11865}, {"Send", P::Left, 8730}, {"Kick", P::Left, 10290},
+            {"Ban", P::Left, 9570}};
+        QTest::newRow("800") << 800 << 12000.0 << 9000.0 << (common800 + QList<Expect>{{"About", P::Top, 5630}});
+        for (int profile : {1200, 2, -1})
+            QTest::newRow(qPrintable(QStringLiteral("higher %1").arg(profile)))
+                << profile << 12000.0 << 9000.0 << (common800 + QList<Expect>{{"About", P::Top, 4830}});
+        QTest::newRow("640") << 640 << 12000.0 << 7000.0
+                             << QList<Expect>{{"Text3", P::Height, 1725}, {"Text3", P::Top, 4190},
+                                              {"Disconnect", P::Top, 1970}, {"About", P::Top, 4190},
+                                              {"Text2", P::Height, 3125}};
+        QTest::newRow("1024") << 1024 << 12000.0 << 11000.0
+                              << QList<Expect>{{"Text3", P::Top, 8000}, {"Text3", P::Height, 1625},
+                                               {"Text2", P::Height, 6825}, {"Disconnect", P::Top, 2970},
+                                               {"About", P::Top, 7330}};
+        // Below the profile's minimum size widths and heights stop at 0;
+        // positions may still go negative.
+        QTest::newRow("clamped") << 800 << 4000.0 << 3000.0
+                                 << QList<Expect>{{"Text2", P::Width, 0}, {"Text3", P::Height, 0},
+                                                  {"Roomlist", P::Height, 0}, {"Text2", P::Height, 0},
+                                                  {"Channel", P::Left, 610}, {"Disconnect", P::Top, -530}};
+    }
+
+    void profiles()
+    {
+        QFETCH(int, profile);
+        QFETCH(double, W);
+        QFETCH(double, H);
+        QFETCH(QList<Expect>, expected);
+        const LayoutPlan plan = layoutForProfile(qint16(profile), W, H);
+        QCOMPARE(plan.size(), size_t(37));
+        const auto geometry = settle(plan);
+        for (const Expect &e : expected) {
+            const auto key = qMakePair(QString::fromLatin1(e.control), int(e.property));
+            QVERIFY2(geometry.contains(key), e.control);
+            QCOMPARE(geometry.value(key), e.value);
+        }
+    }
+
+    // The 1024 profile places the whisper pane before sizing it; the others size it first.
+    void whisperPaneOrder_data()
+    {
+        QTest::addColumn<int>("profile");
+        QTest::addColumn<bool>("topFirst");
+        QTest::newRow("640") << 640 << false;
+        QTest::newRow("800") << 800 << false;
+        QTest::newRow("1024") << 1024 << true;
+        QTest::newRow("higher") << 1200 << false;
+    }
+
+    void whisperPaneOrder()
+    {
+        QFETCH(int, profile);
+        QFETCH(bool, topFirst);
+        const LayoutPlan plan = layoutForProfile(qint16(profile), 15000, 12000);
+        QList<P> text3;
+        for (const LayoutAssignment &a : plan) {
+            if (QByteArrayView(a.control) == "Text3" && a.property != P::Width)
+                text3.append(a.property);
+        }
+        QCOMPARE(text3, topFirst ? QList<P>({P::Top, P::Height}) : QList<P>({P::Height, P::Top}));
+    }
+
+    // On a tall window the whisper pane stops at the input line instead of
+    // running off the bottom; where it fits, the profile's height stands.
+    void whisperPaneStopsAtInputLine_data()
+    {
+        QTest::addColumn<int>("profile");
+        QTest::addColumn<double>("H");
+        QTest::addColumn<double>("height");
+        QTest::newRow("higher, 1200 pixels") << 1200 << 18000.0 << 2070.0;
+        QTest::newRow("1024, 768 pixels") << 1024 << 11520.0 << 2070.0;
+        QTest::newRow("640 fits") << 640 << 7000.0 << 1725.0;
+        QTest::newRow("800 at 8800 fits") << 800 << 8800.0 << 1925.0;
+        QTest::newRow("tiny") << 800 << 1000.0 << 0.0;
+    }
+
+    void whisperPaneStopsAtInputLine()
+    {
+        QFETCH(int, profile);
+        QFETCH(double, H);
+        QFETCH(double, height);
+        const auto geometry = settle(layoutForWindow(qint16(profile), 24000, H));
+        QCOMPARE(geometry.value({QStringLiteral("Text3"), int(P::Height)}), height);
+    }
+};
+
+QTEST_APPLESS_MAIN(tst_layout)
+#include "tst_layout.moc"
