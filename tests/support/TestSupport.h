@@ -32,3 +32,32 @@ inline void onNextModal(std::function<void(QWidget *)> action, int attempts = 20
         }
     });
 }
+
+// The answers armed by onModal belong to one test: cancelPendingModalAnswers()
+// (call it in cleanup) stops those still waiting, so none catches a later test's dialog.
+inline int &modalAnswerGeneration()
+{
+    static int generation = 0;
+    return generation;
+}
+
+inline void cancelPendingModalAnswers()
+{
+    ++modalAnswerGeneration();
+}
+
+// Runs action on the next modal dialog of the given class (QMessageBox,
+// FrmLogin, frmServers...), waiting up to about five seconds for it to open.
+inline void onModal(const char *className, std::function<void(QWidget *)> action, int attempts = 500)
+{
+    const int generation = modalAnswerGeneration();
+    QTimer::singleShot(attempts == 500 ? 0 : 10, [=] {
+        if (generation != modalAnswerGeneration())
+            return;
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->inherits(className))
+            action(modal);
+        else if (attempts > 0)
+            onModal(className, action, attempts - 1);
+    });
+}

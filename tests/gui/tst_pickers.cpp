@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: MIT
+#include "session/Globals.h"
+#include "settings/Settings.h"
+#include "support/TestSupport.h"
+#include "ui/FrmChannel.h"
+#include "ui/ListFile.h"
+#include "ui/TorvalMain.h"
+#include "ui/frmServers.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+
+class tst_pickers : public QObject
+{
+    Q_OBJECT
+
+    TestStore store;
+    QTemporaryDir dir;
+
+    void writeList(const char *name, const QByteArray &content)
+    {
+        QFile file(dir.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+
+    // Builds a picker; a missing-file box that opens meanwhile is read and closed.
+    template <typename Picker, typename... Args>
+    Picker *build(QString *boxText, QString *boxTitle, Args... args)
+    {
+        onNextModal([boxText, boxTitle](QWidget *w) {
+            if (auto *box = qobject_cast<QMessageBox *>(w)) {
+                *boxText = box->text();
+                *boxTitle = box->windowTitle();
+                box->accept();
+            }
+        }, 0); // the box, if any, opens while the picker is being built
+        auto *picker = new Picker(args...);
+        QTest::qWait(1); // let the answer expire when no box opened
+        return picker;
+    }
+
+private slots:
+    void initTestCase() { setProgramDirectoryForTesting(dir.path()); }
+    void init()
+    {
+        TestStore::clear();
+        QDir(dir.path()).removeRecursively();
+        QDir().mkpath(dir.path());
+    }
+
+    void emptyStorePresetsZero()
+    {
+        writeList("Servers.txt", "127.0.0.1\r\nchat.example.org\r\n");
+        writeList("Channels.txt", "Lobby\r\n");
+        TorvalMain w;
+        QString text, title;
+        std::unique_ptr<frmServers> servers(build<frmServers>(&text, &title));
+        QCOMPARE(control<QLineEdit>(servers.get(), "txtserver")->text(), QStringLiteral("0"));
+        QCOMPARE(ServerAddress, QStringLiteral("0"));
+        QCOMPARE(control<QListWidget>(servers.get(), "List1")->count(), 2);
+        std::unique_ptr<FrmChannel> channels(build<FrmChannel>(&text, &title, &w));
+        QCOMPARE(control<QLineEdit>(channels.get(), "txtchannel")->text(), QStringLiteral("0"));
+        QCOMPARE(text, QString());
+    }
+
+    void missingFile_data()
+    {
+        QTest::addColumn<bool>("servers");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("servers") << true
+            << "The file Servers.txt is missing.  It contains the server list for this program.  "
+               "Please create a text file with one IP per line in Notepad."
+            << "File Server.txt not found";
+        QTest::newRow("channels") << false
+            << "The file Channels.txt is missing.  It contains the channel list for this program.  "
+               "Please create a text file with one channel per line in Notepad."
+            << "File Channels.txt not found";
+    }
+
+    void missingFile()
+    {
+        QFETCH(bool, servers);
+        QFETCH(QString, message);
+        QFETCH(QString, title);
+        TorvalMain w;
+        QString text, boxTitle;
+        std::unique_ptr<QWidget> picker(servers ? static_cast<QWidget *>(build<frmServers>(&text, &boxTitle))
+                                                : build<FrmChannel>(&text, &boxTitle, &w));
+        QCOMPARE(text, message);
+        QCOMPARE(boxTitle, title);
+        QCOMPARE(control<QListWidget>(picker.get(), "List1")->count(), 0);
+    }
+
+    // A click copies the entry into the box; OK hands the box's text to Connect.
+    void serverPickerOk()
+    {
+        writeList("Servers.txt", "127.0.0.1\r\nchat.example.org\r\n");
+        SaveSetting(Keys::Server, QStringLiteral("old.example.org"));
+        QString text, title;
+        std::unique_ptr<frmServers> picker(build<frmServers>(&text, &title));
+        QCOMPARE(ServerAddress, QStringLiteral("old.example.org"));
+        auto *list = control<QListWidget>(picker.get(), "List1");
+        list->setCurrentRow(1);
+        QCOMPARE(control<QLineEdit>(picker.get(), "txtserver")->text(), QStringLiteral("chat.example.org"));
+        control<QPushButton>(picker.get(), "Command1")->click();
+        QCOMPARE(ServerAddress, QStringLiteral("chat.example.org"));
+    }
+
+    void channelPickerOkSendsAndSaves()
+    {
+        writeList("Channels.txt", "Lobby\r\nChat Room\r\n");
+        FakeServer server;
+        TorvalMain w;
+        auto *socket = control<QTcpSocket>(&w, "Winsock1");
+        socket->connectToHost(QHostAddress::LocalHost, server.port());
+        QVERIFY(socket->waitForConnected());
+        control<QPushButton>(&w, "cmdChannel")->setEnabled(true);
+        control<QPushButton>(&w, "cmdChannel")->click();
+        control<QPushButton>(&w, "cmdChannel")->click();
+        QList<FrmChannel *> open = w.findChildren<FrmChannel *>();
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (auto *picker = qobject_cast<FrmChannel *>(top); picker && picker->isVisible() && !open.contains(picker))
+                open.append(picker);
+        }
+        QCOMPARE(open.size(), 1);
+        QPointer<FrmChannel> picker = open.first();
+        control<QListWidget>(picker, "List1")->setCurrentRow(1);
+        control<QPushButton>(picker, "Command1")->click();
+        QTRY_COMPARE(server.received(), QByteArray("/channel Chat Room\r\n"));
+        QCOMPARE(GetSetting(Keys::HomeChannel), QStringLiteral("Chat Room"));
+        QCOMPARE(control<QLineEdit>(&w, "Text1")->text(), QString());
+        QTRY_VERIFY(picker.isNull());
+    }
+};
+
+QTEST_MAIN(tst_pickers)
+#include "tst_pickers.moc"
