@@ -17,14 +17,7 @@ class tst_pickers : public QObject
     Q_OBJECT
 
     TestStore store;
-    QTemporaryDir dir;
-
-    void writeList(const char *name, const QByteArray &content)
-    {
-        QFile file(dir.filePath(QLatin1String(name)));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
-    }
+    TestListFolder lists;
 
     // Builds a picker; a missing-file box that opens meanwhile is read and closed.
     template <typename Picker, typename... Args>
@@ -43,18 +36,17 @@ class tst_pickers : public QObject
     }
 
 private slots:
-    void initTestCase() { setProgramDirectoryForTesting(dir.path()); }
     void init()
     {
         TestStore::clear();
-        QDir(dir.path()).removeRecursively();
-        QDir().mkpath(dir.path());
+        lists.remove("Servers.txt");
+        lists.remove("Channels.txt");
     }
 
     void emptyStorePresetsZero()
     {
-        writeList("Servers.txt", "127.0.0.1\r\nchat.example.org\r\n");
-        writeList("Channels.txt", "Lobby\r\n");
+        lists.write("Servers.txt", "127.0.0.1\r\nchat.example.org\r\n");
+        lists.write("Channels.txt", "Lobby\r\n");
         TorvalMain w;
         QString text, title;
         std::unique_ptr<frmServers> servers(build<frmServers>(&text, &title));
@@ -98,7 +90,7 @@ private slots:
     // A click copies the entry into the box; OK hands the box's text to Connect.
     void serverPickerOk()
     {
-        writeList("Servers.txt", "127.0.0.1\r\nchat.example.org\r\n");
+        lists.write("Servers.txt", "127.0.0.1\r\nchat.example.org\r\n");
         SaveSetting(Keys::Server, QStringLiteral("old.example.org"));
         QString text, title;
         std::unique_ptr<frmServers> picker(build<frmServers>(&text, &title));
@@ -112,7 +104,7 @@ private slots:
 
     void channelPickerOkSendsAndSaves()
     {
-        writeList("Channels.txt", "Lobby\r\nChat Room\r\n");
+        lists.write("Channels.txt", "Lobby\r\nChat Room\r\n");
         FakeServer server;
         TorvalMain w;
         auto *socket = control<QTcpSocket>(&w, "Winsock1");

@@ -20,7 +20,7 @@ class tst_render : public QObject
     Q_OBJECT
 
     TestStore store;
-    QTemporaryDir listDir;
+    TestListFolder lists;
     QDir out;
 
     void save(QWidget *window, const QString &name)
@@ -39,12 +39,8 @@ private slots:
         out = QDir(bin.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(bin) + QStringLiteral("/.."));
         out.mkpath(QStringLiteral("screenshots"));
         out.cd(QStringLiteral("screenshots"));
-        for (const char *name : {"Servers.txt", "Channels.txt"}) {
-            QFile file(listDir.filePath(QLatin1String(name)));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(name[0] == 'S' ? "127.0.0.1\r\nchat.example.org\r\n" : "Lobby\r\nPublic Chat 1\r\n");
-        }
-        setProgramDirectoryForTesting(listDir.path());
+        lists.write("Servers.txt", "127.0.0.1\r\nchat.example.org\r\n");
+        lists.write("Channels.txt", "Lobby\r\nPublic Chat 1\r\n");
     }
 
     void mainWindow_data()

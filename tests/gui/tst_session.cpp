@@ -55,7 +55,7 @@ class tst_session : public QObject
     Q_OBJECT
 
     TestStore store;
-    QTemporaryDir listDir;
+    TestListFolder lists;
     FakeServer *server = nullptr;
 
     void connectAs(TorvalMain &w, const QString &name, const QString &password)
@@ -71,14 +71,7 @@ class tst_session : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        QFile list(listDir.filePath(QStringLiteral("Servers.txt")));
-        QVERIFY(list.open(QIODevice::WriteOnly));
-        list.write("127.0.0.1\r\n");
-        list.close();
-        setProgramDirectoryForTesting(listDir.path());
-    }
+    void initTestCase() { lists.write("Servers.txt", "127.0.0.1\r\n"); }
 
     void init()
     {

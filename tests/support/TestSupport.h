@@ -3,12 +3,34 @@
 #pragma once
 
 #include "support/TestCore.h"
+#include "ui/ListFile.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
+
+// A temporary folder that the pickers read their list files from.
+class TestListFolder
+{
+public:
+    TestListFolder() { setProgramDirectoryForTesting(m_dir.path()); }
+    ~TestListFolder() { setProgramDirectoryForTesting(QString()); }
+    // Writes (or replaces) one list file; an empty name list leaves an empty file.
+    void write(const char *fileName, const QByteArray &content)
+    {
+        QFile file(m_dir.filePath(QLatin1String(fileName)));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            qFatal("cannot write %s", fileName);
+        file.write(content);
+    }
+    void remove(const char *fileName) { QFile::remove(m_dir.filePath(QLatin1String(fileName))); }
+
+private:
+    QTemporaryDir m_dir;
+};
 
 // Finds a named child control of a window, failing loudly when it is missing.
 template <typename T>
