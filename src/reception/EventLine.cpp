@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: MIT
+#include "reception/EventLine.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr char kWhisperPrefix[] = "<FROM: ";
+constexpr char kJoiningChannel[] = "Joining Channel ";
+constexpr char kCaptionOpen[] = "  (";
+
+constexpr int kRosterCutStart = 11; // every user code is cut from here; for "1003" it is the space before the name
+constexpr int kChannelNameStart = 15;
+
+// UTF-16 units of the character at index i: 2 for a surrogate pair, else 1.
+qsizetype charWidth(QStringView s, qsizetype i)
+{
+    return i + 1 < s.size() && s[i].isHighSurrogate() && s[i + 1].isLowSurrogate() ? 2 : 1;
+}
+
+// Index of the character before index i.
+qsizetype previousIndex(QStringView s, qsizetype i)
+{
+    return i >= 2 && s[i - 1].isLowSurrogate() && s[i - 2].isHighSurrogate() ? i - 2 : i - 1;
+}
+
+// Index of the character at position pos; s.size() when the line is shorter.
+qsizetype indexOfPosition(QStringView s, qsizetype pos)
+{
+    qsizetype i = 0;
+    for (qsizetype p = 1; p < pos && i < s.size(); ++p)
+        i += charWidth(s, i);
+    return std::min(i, s.size());
+}
+
+// Index of the character at position L-1, so that "characters a to L-2" ends
+// just before it; -1 when the line has no such character.
+qsizetype secondLastIndex(QStringView s)
+{
+    if (s.isEmpty())
+        return -1;
+    const qsizetype last = previousIndex(s, s.size());
+    return last > 0 ? previousIndex(s, last) : -1;
+}
+
+int positionOfIndex(QStringView s, qsizetype index)
+{
+    int pos = 1;
+    for (qsizetype i = 0; i < index; i += charWidth(s, i))
+        ++pos;
+    return pos;
+}
+
+bool isHexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+}
+
+// Index of the flags field, or -1; see FindFlagsPos.
+qsizetype flagsIndex(QStringView line, int nameStart)
+{
+    const qsizetype n = line.size();
+    // The space before P stands at N or later, and P+4 must exist.
+    for (qsizetype space = line.indexOf(u' ', indexOfPosition(line, nameStart)); space >= 0 && space + 6 <= n;
+         space = line.indexOf(u' ', space + 1)) {
+        const qsizetype p = space + 1;
+        if (!isHexDigit(line[p]) || !isHexDigit(line[p + 1]) || !isHexDigit(line[p + 2]) || !isHexDigit(line[p + 3]))
+            continue;
+        const QChar after = line[p + 4];
+        if (after == u' ' || (after == u'\r' && p + 4 == n - 1))
+            return p;
+    }
+    return -1;
+}
+
+} // namespace
+
+int FindFlagsPos(const QString &line, int nameStart)
+{
+    const qsizetype p = flagsIndex(line, nameStart);
+    return p < 0 ? 0 : positionOfIndex(line, p);
+}
+
+std::optional<MessageFields> cutMessage(QStringView line, int nameStart)
+{
+    const qsizetype p = flagsIndex(line, nameStart);
+    if (p < 0)
+        return std::nullopt;
+    const qsizetype nameFrom = indexOfPosition(line, nameStart);
+    // P+5 is the opening quote, never examined; it may be any character.
+    const qsizetype quote = p + 5;
+    if (quote >= line.size())
+        return std::nullopt;
+    const qsizetype textFrom = quote + charWidth(line, quote);
+    const qsizetype textEnd = secondLastIndex(line);
+    if (textEnd < textFrom)
+        return std::nullopt;
+    return MessageFields{line.sliced(nameFrom, p - 1 - nameFrom).toString(),
+                         line.sliced(textFrom, textEnd - textFrom).toString()};
+}
+
+QString cutInfoText(QStringView line)
+{
+    const qsizetype first = line.indexOf(u'"');
+    const qsizetype last = line.lastIndexOf(u'"');
+    if (first < 0 || last == first)
+        return {};
+    return line.sliced(first + 1, last - first - 1).toString();
+}
+
+namespace {
+
+std::optional<QStringView> rosterCut(QStringView line, int nameStart)
+{
+    const qsizetype p = flagsIndex(line, nameStart);
+    if (p < 0)
+        return std::nullopt;
+    const qsizetype from = indexOfPosition(line, kRosterCutStart);
+    return line.sliced(from, p - from);
+}
+
+} // namespace
+
+std::optional<QString> cutRosterEntry(QStringView line)
+{
+    if (const auto cut = rosterCut(line, kUserNameStart))
+        return cut->toString();
+    return std::nullopt;
+}
+
+std::optional<QString> cutLeaveKey(QStringView line)
+{
+    if (const auto cut = rosterCut(line, kLeaveNameStart))
+        return trimSpaces(*cut).toString();
+    return std::nullopt;
+}
+
+std::optional<QString> cutChannelName(QStringView line)
+{
+    const qsizetype from = indexOfPosition(line, kChannelNameStart);
+    const qsizetype end = secondLastIndex(line);
+    if (end < from)
+        return std::nullopt;
+    return line.sliced(from, end - from).toString();
+}
+
+QStringView trimSpaces(QStringView text)
+{
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && text[from] == u' ')
+        ++from;
+    while (to > from && text[to - 1] == u' ')
+        --to;
+    return text.sliced(from, to - from);
+}
+
+QString talkBody(const MessageFields &fields)
+{
+    return QLatin1Char('<') + fields.name + QLatin1String("> ") + fields.text;
+}
+
+QString whisperBody(const MessageFields &fields)
+{
+    return QLatin1String(kWhisperPrefix) + fields.name + QLatin1String("> ") + fields.text;
+}
+
+QString emoteBody(const MessageFields &fields)
+{
+    return QLatin1Char('<') + fields.name + QLatin1Char(' ') + fields.text + QLatin1String("> ");
+}
+
+QString channelAnnouncement(const QString &channel)
+{
+    return QLatin1String(kJoiningChannel) + channel + QLatin1Char('.');
+}
+
+QString channelCaption(const QString &channel, int entries)
+{
+    return channel + QLatin1String(kCaptionOpen) + QString::number(entries) + QLatin1Char(')');
+}
