@@ -175,6 +175,7 @@ void TorvalMain::buildControls()
     connect(Winsock1, &QTcpSocket::readyRead, this, &TorvalMain::Winsock1_DataArrival);
     connect(Winsock1, &QTcpSocket::errorOccurred, this, &TorvalMain::Winsock1_Error);
     connect(Winsock1, &QTcpSocket::connected, this, [this] { linkEverUp = true; });
+    prepareReception();
 }
 
 void TorvalMain::paintEvent(QPaintEvent *)

@@ -120,6 +120,8 @@ private slots:
     void Winsock1_DataArrival();
 
 private:
+    // Bounds the socket's buffer and sets up the roster; called once the controls exist.
+    void prepareReception();
     void ParseIncoming();
     // Frames the next chunk held by the socket into the backlog; false when it holds none.
     bool readChunk();

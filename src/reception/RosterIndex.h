@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+#include <deque>
+
+class QListWidget;
+class QListWidgetItem;
+
+// The user list's entries by name (trimmed of spaces), so that a leave line
+// finds its entry without reading every item of a large channel. It lives as
+// a child of the list and rebuilds itself after any change made elsewhere
+// (Connect emptying the list, say).
+class RosterIndex : public QObject
+{
+public:
+    explicit RosterIndex(QListWidget *list);
+
+    void append(const QString &entry);
+    // Removes the entry with the lowest row whose trimmed text equals key,
+    // case-sensitively; false when there is none.
+    bool removeFirst(const QString &key);
+    void clear();
+
+private:
+    void markStale();
+    void rebuildIfStale();
+
+    QListWidget *m_list;
+    QHash<QString, std::deque<QListWidgetItem *>> m_byName; // each name's items in row order
+    bool m_stale = true;
+    bool m_editing = false; // the change being signalled is this index's own
+};
