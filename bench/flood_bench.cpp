@@ -1,0 +1,275 @@
+// SPDX-License-Identifier: MIT
+// A gateway flood into a real main window, end to end over local TCP, and the
+// cost of one pane append as the pane fills; beside them the baseline of
+// rebuilding the pane's whole text per line.
+#include "reception/EventLine.h"
+#include "reception/TextCodec.h"
+#include "ui/DisplayPane.h"
+#include "ui/TorvalMain.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kFloodLines = 200000;
+constexpr int kAppendProbeLines = 1000;
+constexpr int kDeepLine = 1000000;
+constexpr qint64 kBaselineBudgetMs = 10000;
+const QByteArray kDoneLine = "1018 INFO \"flood done\"\r\n";
+
+// 70% talk; 20% roster (4% user, 8% join, 8% leave of someone present);
+// 10% whisper, emote and information.
+QByteArrayList floodLines()
+{
+    QRandomGenerator random(20240611);
+    QByteArrayList lines;
+    lines.reserve(kFloodLines + 1);
+    lines << "1007 CHANNEL \"Flood\"\r\n";
+    std::vector<QByteArray> present;
+    int nextName = 0;
+    auto text = [&random] {
+        QByteArray t;
+        const int words = 3 + random.bounded(12);
+        for (int w = 0; w < words; ++w)
+            t += (w ? " " : "") + QByteArray("word") + QByteArray::number(random.bounded(1000));
+        return t;
+    };
+    auto someone = [&] { return present.empty() ? QByteArray("nobody") : present[random.bounded(int(present.size()))]; };
+    while (lines.size() < kFloodLines) {
+        const int roll = random.bounded(100);
+        if (roll < 70) {
+            lines << "1005 TALK " + someone() + " 0010 \"" + text() + "\"\r\n";
+        } else if (roll < 82 || present.empty()) {
+            const QByteArray name = "user" + QByteArray::number(nextName++);
+            present.push_back(name);
+            lines << (roll < 74 ? "1001 USER " : "1002 JOIN ") + name + " 0010 [CHAT]\r\n";
+        } else if (roll < 90) {
+            const int index = random.bounded(int(present.size()));
+            lines << "1003 LEAVE " + present[index] + " 0010\r\n";
+            present.erase(present.begin() + index);
+        } else if (roll < 94) {
+            lines << "1004 WHISPER " + someone() + " 0010 \"" + text() + "\"\r\n";
+        } else if (roll < 97) {
+            lines << "1023 EMOTE " + someone() + " 0010 \"" + text() + "\"\r\n";
+        } else {
+            lines << "1018 INFO \"" + text() + "\"\r\n";
+        }
+    }
+    return lines;
+}
+
+long peakRssKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Lets a newly shown window finish its first layout and paint.
+void settle()
+{
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void flood(const QByteArrayList &lines)
+{
+    TorvalMain window;
+    window.show();
+    auto *socket = window.findChild<QTcpSocket *>(QStringLiteral("Winsock1"));
+    auto *chat = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
+
+    settle();
+
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    QByteArray bytes = lines.join();
+    bytes += kDoneLine;
+
+    QElapsedTimer clock;
+    QElapsedTimer sinceTick;
+    qint64 longestGapMs = 0;
+    qint64 longestGapAtMs = 0;
+    bool done = false;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 gap = sinceTick.restart();
+        if (gap > longestGapMs) {
+            longestGapMs = gap;
+            longestGapAtMs = clock.elapsed();
+        }
+        if (chat->document()->lastBlock().previous().text() == QLatin1String("flood done"))
+            done = true;
+    });
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        QTcpSocket *peer = server.nextPendingConnection();
+        clock.start();
+        sinceTick.start();
+        ticker.start(10);
+        peer->write(bytes);
+    });
+    socket->connectToHost(QHostAddress::LocalHost, server.serverPort());
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+
+    std::printf("Flood: %d lines (%.1f MB) over local TCP into TorvalMain\n", int(lines.size()), bytes.size() / 1e6);
+    std::printf("  end to end:            %.2f s, %.0f lines/s   (target >= 100000)\n", seconds, lines.size() / seconds);
+    std::printf("  longest loop stall:    %lld ms, ending %lld ms in  (10 ms timer; target <= 50)\n", longestGapMs,
+                longestGapAtMs);
+    std::printf("  peak RSS so far:       %.1f MiB\n", peakRssKiB() / 1024.0);
+}
+
+QString displayLine(int i)
+{
+    return QStringLiteral("[12:34] <user%1> word%2 word%3 word%4 word%5").arg(i % 5000).arg(i % 997).arg(i % 13).arg(i).arg(i % 7);
+}
+
+// Milliseconds per 1000 appends (kAppendProbeLines of them), one by one or in one batch.
+double probe(QPlainTextEdit *pane, int &written, bool batched)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (batched) {
+        PaneAppendBatch batch;
+        for (int i = 0; i < kAppendProbeLines; ++i)
+            appendPlainLine(pane, displayLine(written++));
+    } else {
+        for (int i = 0; i < kAppendProbeLines; ++i)
+            appendPlainLine(pane, displayLine(written++));
+    }
+    return timer.nsecsElapsed() / 1e6 * 1000 / kAppendProbeLines;
+}
+
+void appendCost()
+{
+    TorvalMain window;
+    window.show();
+    auto *pane = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
+    settle();
+    int written = 0;
+    const double singleStart = probe(pane, written, false);
+    const double batchStart = probe(pane, written, true);
+    while (written < kDeepLine - 2 * kAppendProbeLines) {
+        PaneAppendBatch batch;
+        const int upTo = std::min(written + 5000, kDeepLine - 2 * kAppendProbeLines);
+        while (written < upTo)
+            appendPlainLine(pane, displayLine(written++));
+        QCoreApplication::processEvents();
+    }
+    const double singleDeep = probe(pane, written, false);
+    const double batchDeep = probe(pane, written, true);
+
+    std::printf("Pane append (Text2 of a shown window; it keeps %d lines at the end):\n", pane->blockCount() - 1);
+    std::printf("  one by one, lines 0-999:            %.2f ms per 1000 appends\n", singleStart);
+    std::printf("  one by one, lines 998,000-998,999:  %.2f ms per 1000 appends  (%.2fx; target <= 1.5x)\n",
+                singleDeep, singleDeep / singleStart);
+    std::printf("  one batch,  lines 1,000-1,999:      %.2f ms per 1000 appends\n", batchStart);
+    std::printf("  one batch,  lines 999,000-999,999:  %.2f ms per 1000 appends  (%.2fx)\n", batchDeep,
+                batchDeep / batchStart);
+    std::printf("  peak RSS so far:                  %.1f MiB\n", peakRssKiB() / 1024.0);
+}
+
+// What the window shows for a line, as the handlers build it; nothing for roster lines.
+struct PaneLine {
+    int pane = -1; // 0 chat, 1 whispers
+    QString text;
+};
+
+PaneLine paneLineFor(const QString &line)
+{
+    const QString time = QStringLiteral("[12:34] ");
+    const QStringView code = QStringView(line).left(4);
+    if (code == u"1018")
+        return {0, cutInfoText(line)};
+    if (code == u"1007")
+        return {0, time + channelAnnouncement(cutChannelName(line).value_or(QString()))};
+    const int nameStart = code == u"1005" ? kTalkNameStart : code == u"1023" ? kEmoteNameStart
+                        : code == u"1004" ? kWhisperNameStart : 0;
+    const std::optional<MessageFields> fields = nameStart ? cutMessage(line, nameStart) : std::nullopt;
+    if (!fields)
+        return {};
+    if (code == u"1004")
+        return {1, time + whisperBody(*fields)};
+    return {0, time + (code == u"1005" ? talkBody(*fields) : emoteBody(*fields))};
+}
+
+// Sets the pane's whole text to its old text plus the line, then puts the caret at the end.
+void baseline(const QByteArrayList &lines)
+{
+    QPlainTextEdit panes[2];
+    panes[0].setPlainText(QStringLiteral("Chat Window\r\n"));
+    panes[1].setPlainText(QStringLiteral("Whisper Window\r\n"));
+    panes[0].show();
+    panes[1].show();
+    settle();
+    QElapsedTimer timer;
+    timer.start();
+    int handled = 0;
+    int appended = 0;
+    qint64 lastThousandStart = 0;
+    double lastThousandUs = 0;
+    for (const QByteArray &bytes : lines) {
+        if (timer.elapsed() >= kBaselineBudgetMs)
+            break;
+        ++handled;
+        const PaneLine shown = paneLineFor(decodeLine(QByteArrayView(bytes).chopped(2)) + QLatin1Char('\r'));
+        if (shown.pane < 0)
+            continue;
+        QPlainTextEdit &pane = panes[shown.pane];
+        pane.setPlainText(pane.toPlainText() + shown.text + QStringLiteral("\r\n"));
+        QTextCursor caret = pane.textCursor();
+        caret.movePosition(QTextCursor::End);
+        pane.setTextCursor(caret);
+        if (++appended % 1000 == 0) {
+            const qint64 now = timer.nsecsElapsed();
+            lastThousandUs = (now - lastThousandStart) / 1e3 / 1000;
+            lastThousandStart = now;
+        }
+    }
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    std::printf("Baseline, each pane's whole text rebuilt per line:\n");
+    std::printf("  %d flood lines (%d pane lines) in %.1f s: %.0f lines/s\n", handled, appended, seconds,
+                handled / seconds);
+    std::printf("  the last 1000 pane lines took %.1f ms per 1000 appends\n", lastThousandUs);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+
+    // Optional argument: run only "flood", "append" or "baseline".
+    const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const QByteArrayList lines = floodLines();
+    if (only.isEmpty() || only == QLatin1String("flood"))
+        flood(lines);
+    if (only.isEmpty() || only == QLatin1String("append"))
+        appendCost();
+    if (only.isEmpty() || only == QLatin1String("baseline"))
+        baseline(lines);
+    return 0;
+}

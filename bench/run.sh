@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release and runs them; each prints its figures.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${VESK_BENCH_BUILD_DIR:-$root/build-bench}"
+jobs="${VESK_BUILD_JOBS:-2}"
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=ON -DVESK_BUILD_FUZZ=OFF >/dev/null
+cmake --build "$build" --target flood_bench -j "$jobs"
+QT_QPA_PLATFORM=offscreen "$build/bench/flood_bench" "$@"
