@@ -69,7 +69,9 @@ ListPicker::ListPicker(const PickerDesign &design, QWidget *parent)
     setTabOrder(Command1, Command2);
 
     connect(List1, &QListWidget::itemClicked, this, &ListPicker::List1_Click);
-    connect(List1, &QListWidget::currentRowChanged, this, &ListPicker::List1_Click);
+    // A selection made with the keyboard counts as a click; the list taking
+    // the focus (which makes its first entry current) does not.
+    connect(List1, &QListWidget::itemSelectionChanged, this, &ListPicker::List1_Click);
     connect(Command1, &QPushButton::clicked, this, &ListPicker::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &ListPicker::Command2_Click);
 }
@@ -107,8 +109,9 @@ QString ListPicker::entryText() const
 
 void ListPicker::List1_Click()
 {
-    if (const QListWidgetItem *item = List1->currentItem())
-        entry->setText(item->text());
+    const QList<QListWidgetItem *> selected = List1->selectedItems();
+    if (!selected.isEmpty())
+        entry->setText(selected.first()->text());
 }
 
 void ListPicker::Command2_Click()

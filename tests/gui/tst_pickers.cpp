@@ -96,6 +96,11 @@ private slots:
         std::unique_ptr<frmServers> picker(build<frmServers>(&text, &title));
         QCOMPARE(ServerAddress, QStringLiteral("old.example.org"));
         auto *list = control<QListWidget>(picker.get(), "List1");
+        // The list taking the focus makes an entry current but picks nothing.
+        picker->show();
+        list->setFocus();
+        QTest::qWait(10);
+        QCOMPARE(control<QLineEdit>(picker.get(), "txtserver")->text(), QStringLiteral("old.example.org"));
         list->setCurrentRow(1);
         QCOMPARE(control<QLineEdit>(picker.get(), "txtserver")->text(), QStringLiteral("chat.example.org"));
         control<QPushButton>(picker.get(), "Command1")->click();
