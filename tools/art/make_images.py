@@ -62,8 +62,18 @@ def corner_mark(width, height):
     return pixel
 
 
+def dotted(width, height):
+    """A light texture of teal dots on silver: the main window's corner.
+
+    The title banner and the blank patch cover most of it, so it must look
+    intended wherever it peeks out between them."""
+    def pixel(x, y):
+        return (150, 190, 190, 255) if x % 6 == 2 and y % 6 == 2 else SILVER
+    return pixel
+
+
 if __name__ == "__main__":
     write_png("src/ui/images/vesk-chat.png", 32, 32, bubble(32))
     write_png("data/vesk-chat-128.png", 128, 128, bubble(128))
-    write_png("src/ui/images/main-corner.png", 68, 68, corner_mark(68, 68))
+    write_png("src/ui/images/main-corner.png", 68, 68, dotted(68, 68))
     write_png("src/ui/images/dialog-corner.png", 97, 40, corner_mark(97, 40))
