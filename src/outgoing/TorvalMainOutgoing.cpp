@@ -2,7 +2,7 @@
 #include "ui/TorvalMain.h"
 
 #include "outgoing/IdleAnnouncer.h"
-#include "outgoing/RosterLines.h"
+#include "outgoing/CommandLines.h"
 #include "outgoing/TypedLine.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "outgoing/TypedLine.h"
 
-#include "outgoing/RosterLines.h"
+#include "outgoing/CommandLines.h"
 
 namespace {
 constexpr char kClearCommand[] = "/clear";
@@ -10,8 +10,7 @@ constexpr char kQuitCommand[] = "/quit";
 constexpr char kJoinCommand[] = "/join";
 constexpr char kShortJoinCommand[] = "/j";
 constexpr char kCommandMark[] = "/";
-constexpr char kChannelCommand[] = "/channel ";
-constexpr char kWhisperCommands[][10] = {"/whisper ", "/w ", "/msg ", "/m "};
+constexpr const char *kWhisperCommands[] = {kWhisperCommand, "/w ", "/msg ", "/m "};
 
 bool startsWith(const QString &text, const char *prefix)
 {
@@ -36,9 +35,9 @@ TypedLine interpretTypedLine(const QString &typed)
     if (startsWith(typed, kQuitCommand))
         return {Action::Quit, {}};
     if (startsWith(typed, kJoinCommand))
-        return {Action::Join, QLatin1String(kChannelCommand) + argumentAfter(typed, kJoinCommand)};
+        return {Action::Join, channelLine(argumentAfter(typed, kJoinCommand))};
     if (startsWith(typed, kShortJoinCommand))
-        return {Action::Join, QLatin1String(kChannelCommand) + argumentAfter(typed, kShortJoinCommand)};
+        return {Action::Join, channelLine(argumentAfter(typed, kShortJoinCommand))};
     if (startsWith(typed, kCommandMark))
         return {Action::Command, typed};
     return {Action::Chat, typed};

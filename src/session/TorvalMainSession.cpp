@@ -26,7 +26,6 @@ const QByteArray kHandshakePrefix("\x03\x04\r\n\r\n", 6);
 constexpr char kLineEnd[] = "\r\n";
 constexpr int kWatchdogMs = 500;
 constexpr char kLostConnection[] = "You have lost your connection to Torval.net";
-constexpr char kChannelCaption[] = "Channel (Users)";
 
 bool linkAlive(QAbstractSocket::SocketState state)
 {
@@ -115,7 +114,7 @@ void TorvalMain::Disconnect_Click()
     Text1->clear();
     Text2->clear();
     Text3->clear();
-    Channel->setText(QString::fromLatin1(kChannelCaption));
+    Channel->setText(QString::fromLatin1(kNoChannelCaption));
     Winsock1->close();
     loginSent = false;
 }

@@ -4,7 +4,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
-QString AppTitle = QStringLiteral("Vesk Chat");
+QString AppTitle = QString::fromLatin1(kProgramTitle);
 
 void MsgBox(QWidget *parent, const QString &text, const QString &title)
 {

@@ -5,6 +5,9 @@
 
 class QWidget;
 
+// The program's name, as its title bar, banner and About window show it.
+inline constexpr char kProgramTitle[] = "Vesk Chat";
+
 // The application's title: what message boxes without a title of their own
 // show. It reads "Vesk Chat" from the start; the About window sets it again.
 extern QString AppTitle;

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "ui/FrmChannel.h"
 
+#include "outgoing/CommandLines.h"
 #include "ui/TorvalMain.h"
 
 #include <QLineEdit>
 
 namespace {
-constexpr char kChannelCommand[] = "/channel ";
-
 const PickerDesign kChannelPicker{
     "FrmChannel",
     "Channel",
@@ -38,7 +37,7 @@ void FrmChannel::Command1_Click()
 {
     const QString channel = entryText();
     if (mainWindow)
-        mainWindow->inputLine()->setText(QLatin1String(kChannelCommand) + channel);
+        mainWindow->inputLine()->setText(channelLine(channel));
     SaveSetting(Keys::HomeChannel, channel);
     if (mainWindow)
         mainWindow->Send_Click();

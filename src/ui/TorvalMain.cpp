@@ -3,6 +3,7 @@
 
 #include "reception/ReceiveState.h"
 #include "ui/DesignFont.h"
+#include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
 #include "ui/FrmChannel.h"
 #include "ui/Layout.h"
@@ -25,8 +26,6 @@
 
 namespace {
 
-constexpr char kCaption[] = "Vesk Chat";
-constexpr char kChannelCaption[] = "Channel (Users)";
 constexpr char kChatPaneText[] = "Chat Window\r\n";
 constexpr char kWhisperPaneText[] = "Whisper Window\r\n";
 constexpr char kInputText[] = "User Input";
@@ -54,7 +53,7 @@ TorvalMain::TorvalMain(QWidget *parent)
     : QWidget(parent), receive(std::make_unique<ReceiveState>())
 {
     setObjectName(QStringLiteral("TorvalMain"));
-    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowTitle(QString::fromLatin1(kProgramTitle));
     setWindowIcon(appIcon());
     setFont(designFont(8.25));
     setColours(this, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
@@ -99,7 +98,7 @@ void TorvalMain::buildControls()
         geometryTwips.insert(member, r);
     };
 
-    label(lblTitle, "lblTitle", kCaption, {0, 120, 10575, 615});
+    label(lblTitle, "lblTitle", kProgramTitle, {0, 120, 10575, 615});
     lblTitle->setFont(designFont(24));
     lblTitle->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     lblTitle->setAutoFillBackground(true);
@@ -107,7 +106,7 @@ void TorvalMain::buildControls()
     label(LabelCoverUp, "LabelCoverUp", "", {-120, -120, 1695, 375});
     LabelCoverUp->setAutoFillBackground(true);
 
-    label(Channel, "Channel", kChannelCaption, {7320, 840, 3135, 255});
+    label(Channel, "Channel", kNoChannelCaption, {7320, 840, 3135, 255});
     Channel->setFont(designFont(12, true));
     Channel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     setColours(Channel, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);

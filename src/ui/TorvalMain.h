@@ -41,6 +41,9 @@ public:
 
     QLineEdit *inputLine() const { return Text1; }
 
+    // The user list's heading when no channel's roster is shown.
+    static constexpr char kNoChannelCaption[] = "Channel (Users)";
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;

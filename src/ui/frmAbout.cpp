@@ -10,7 +10,6 @@
 #include <QPushButton>
 
 namespace {
-constexpr char kAppTitle[] = "Vesk Chat";
 constexpr char kVersion[] = "Version 1.0";
 constexpr char kDescription[] =
     "Written by the Vesk Chat developers (vesk-chat@users.noreply.invalid). "
@@ -53,7 +52,7 @@ frmAbout::frmAbout(QWidget *parent)
 
 void frmAbout::Form_Load()
 {
-    AppTitle = QString::fromLatin1(kAppTitle);
+    AppTitle = QString::fromLatin1(kProgramTitle);
     setWindowTitle(QStringLiteral("About ") + AppTitle);
     lblVersion->setText(QString::fromLatin1(kVersion));
     lblTitle->setText(AppTitle);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "outgoing/RosterLines.h"
+#include "outgoing/CommandLines.h"
 
 namespace {
 constexpr char kBanPrefix[] = "/ban ";
@@ -7,11 +7,15 @@ constexpr char kKickPrefix[] = "/kick ";
 constexpr char kSlapPrefix[] = "/me slaps ";
 constexpr char kSquelchPrefix[] = "/squelch ";
 constexpr char kUnsquelchPrefix[] = "/unsquelch ";
-constexpr char kWhisperPrefix[] = "/whisper ";
 constexpr char kWhoisPrefix[] = "/whois ";
 constexpr char kWhisperEchoOpen[] = "<TO: ";
 constexpr char kWhisperEchoClose[] = "> ";
 } // namespace
+
+QString channelLine(const QString &channel)
+{
+    return QLatin1String(kChannelCommand) + channel;
+}
 
 QString banLine(const QString &entry, const QString &typed)
 {
@@ -40,7 +44,7 @@ QString unsquelchLine(const QString &entry)
 
 QString whisperLine(const QString &entry, const QString &typed)
 {
-    return QLatin1String(kWhisperPrefix) + entry + QLatin1Char(' ') + typed;
+    return QLatin1String(kWhisperCommand) + entry + QLatin1Char(' ') + typed;
 }
 
 QString whoisLine(const QString &entry)

@@ -3,6 +3,12 @@
 
 #include <QString>
 
+inline constexpr char kWhisperCommand[] = "/whisper ";
+inline constexpr char kChannelCommand[] = "/channel ";
+
+// The channel change sent by the channel picker and the join shortcuts.
+QString channelLine(const QString &channel);
+
 // The command lines of the roster buttons. entry is the user list's entry as
 // the list holds it (the name and one trailing space), or "" when none is
 // selected; typed is the input line's text. Nothing is trimmed or inserted,
