@@ -23,15 +23,14 @@ class tst_pickers : public QObject
     template <typename Picker, typename... Args>
     Picker *build(QString *boxText, QString *boxTitle, Args... args)
     {
-        onNextModal([boxText, boxTitle](QWidget *w) {
-            if (auto *box = qobject_cast<QMessageBox *>(w)) {
-                *boxText = box->text();
-                *boxTitle = box->windowTitle();
-                box->accept();
-            }
-        }, 0); // the box, if any, opens while the picker is being built
+        onModal("QMessageBox", [boxText, boxTitle](QWidget *w) {
+            auto *box = static_cast<QMessageBox *>(w);
+            *boxText = box->text();
+            *boxTitle = box->windowTitle();
+            box->accept();
+        });
         auto *picker = new Picker(args...);
-        QTest::qWait(1); // let the answer expire when no box opened
+        cancelPendingModalAnswers(); // the box, if any, opened while the picker was built
         return picker;
     }
 

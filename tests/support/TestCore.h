@@ -6,7 +6,6 @@
 #include "ui/Clock.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QSettings>
 #include <QTcpServer>
@@ -61,8 +60,7 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     bool waitForClient(int ms = 5000)
     {
-        QTRY_VERIFY2_WITH_TIMEOUT_HELPER(ms);
-        return !m_peer.isNull();
+        return QTest::qWaitFor([this] { return !m_peer.isNull(); }, ms);
     }
     QTcpSocket *peer() const { return m_peer; }
     // Bytes received so far; take() also forgets them.
@@ -81,14 +79,6 @@ public:
     void close() { m_server.close(); }
 
 private:
-    void QTRY_VERIFY2_WITH_TIMEOUT_HELPER(int ms)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (m_peer.isNull() && timer.elapsed() < ms)
-            QTest::qWait(10);
-    }
-
     QTcpServer m_server;
     QPointer<QTcpSocket> m_peer;
     QByteArray m_received;

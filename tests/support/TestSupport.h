@@ -6,6 +6,7 @@
 #include "ui/ListFile.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTimer>
 #include <QWidget>
@@ -42,19 +43,6 @@ T *control(QWidget *window, const char *name)
     return child;
 }
 
-// Runs action on the next modal dialog that opens (arm it before the call
-// that opens the dialog). The action gets the dialog's widget.
-inline void onNextModal(std::function<void(QWidget *)> action, int attempts = 200)
-{
-    QTimer::singleShot(0, [action, attempts] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            action(modal);
-        } else if (attempts > 0) {
-            QTimer::singleShot(10, [action, attempts] { onNextModal(action, attempts - 1); });
-        }
-    });
-}
-
 // The answers armed by onModal belong to one test: cancelPendingModalAnswers()
 // (call it in cleanup) stops those still waiting, so none catches a later test's dialog.
 inline int &modalAnswerGeneration()
@@ -68,18 +56,26 @@ inline void cancelPendingModalAnswers()
     ++modalAnswerGeneration();
 }
 
-// Runs action on the next modal dialog of the given class (QMessageBox,
-// FrmLogin, frmServers...), waiting up to about five seconds for it to open.
-inline void onModal(const char *className, std::function<void(QWidget *)> action, int attempts = 500)
+namespace detail {
+inline void answerModal(const char *className, std::function<void(QWidget *)> action,
+                        QDeadlineTimer deadline, int generation, int delayMs)
 {
-    const int generation = modalAnswerGeneration();
-    QTimer::singleShot(attempts == 500 ? 0 : 10, [=] {
+    QTimer::singleShot(delayMs, [=] {
         if (generation != modalAnswerGeneration())
             return;
         QWidget *modal = QApplication::activeModalWidget();
         if (modal && modal->inherits(className))
             action(modal);
-        else if (attempts > 0)
-            onModal(className, action, attempts - 1);
+        else if (!deadline.hasExpired())
+            answerModal(className, action, deadline, generation, 10);
     });
+}
+} // namespace detail
+
+// Runs action on the next modal dialog of the given class (QMessageBox,
+// FrmLogin, frmServers...) that opens within waitMs. Arm it before the call
+// that opens the dialog.
+inline void onModal(const char *className, std::function<void(QWidget *)> action, int waitMs = 5000)
+{
+    detail::answerModal(className, std::move(action), QDeadlineTimer(waitMs), modalAnswerGeneration(), 0);
 }
