@@ -2,57 +2,41 @@
 
 #include <QtTest>
 
+using Lines = QByteArrayList;
+
 class TestGatewayLineReader : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void cutsLines_data();
-    void cutsLines();
-};
+    void cutsLines_data()
+    {
+        QTest::addColumn<Lines>("chunks");
+        QTest::addColumn<Lines>("lines"); // "<overlong>" marks a dropped line
 
-void TestGatewayLineReader::cutsLines_data()
-{
-    QTest::addColumn<QByteArrayList>("chunks");
-    QTest::addColumn<QByteArrayList>("lines"); // "<overlong>" marks a dropped line
-
-    QTest::newRow("cr only") << QByteArrayList{"a\rb\r"} << QByteArrayList{"a", "b"};
-    QTest::newRow("crlf split between chunks") << QByteArrayList{"a\r", "\nb\r", "\n"}
-                                               << QByteArrayList{"a", "b"};
-    QTest::newRow("crlf split, then empty line") << QByteArrayList{"a\r", "\n\r\n"}
-                                                 << QByteArrayList{"a", ""};
-    QTest::newRow("partial line is held") << QByteArrayList{"hel", "lo", "\r\nwor"}
-                                          << QByteArrayList{"hello"};
-    QTest::newRow("NUL and high bytes") << QByteArrayList{QByteArray("\0\xff\x80\r\n", 5)}
-                                        << QByteArrayList{QByteArray("\0\xff\x80", 3)};
-    QTest::newRow("exactly the limit") << QByteArrayList{"12345678\r\n"}
-                                       << QByteArrayList{"12345678"};
-    QTest::newRow("one over the limit") << QByteArrayList{"123456789\r\nok\r\n"}
-                                        << QByteArrayList{"<overlong>", "ok"};
-    QTest::newRow("overlong across chunks")
-            << QByteArrayList{"1234", "56789", "abcdefghijkl", "mno\r", "\nok\n"}
-            << QByteArrayList{"<overlong>", "ok"};
-}
-
-void TestGatewayLineReader::cutsLines()
-{
-    QFETCH(QByteArrayList, chunks);
-    QFETCH(QByteArrayList, lines);
-
-    LineReader reader(8);
-    QByteArrayList got;
-    for (const QByteArray &chunk : chunks) {
-        reader.append(chunk);
-        QByteArray line;
-        for (;;) {
-            const LineReader::Result result = reader.next(line);
-            if (result == LineReader::Result::NeedMore)
-                break;
-            got << (result == LineReader::Result::Overlong ? QByteArray("<overlong>") : line);
-        }
+        QTest::newRow("raw bytes") << Lines{QByteArray("a\r\0\xff\n", 5)} << Lines{"a", QByteArray("\0\xff", 2)};
+        QTest::newRow("crlf split between chunks") << Lines{"a\r", "\nb\r", "\n\r\n"} << Lines{"a", "b", ""};
+        QTest::newRow("partial line is held") << Lines{"hel", "lo", "\r\nwor"} << Lines{"hello"};
+        QTest::newRow("limit, one over") << Lines{"12345678\n123456789\nok\n"} << Lines{"12345678", "<overlong>", "ok"};
+        QTest::newRow("overlong, chunked") << Lines{"123456789", "ab", "c\r", "\nok\n"} << Lines{"<overlong>", "ok"};
     }
-    QCOMPARE(got, lines);
-}
+
+    void cutsLines()
+    {
+        QFETCH(Lines, chunks);
+        QFETCH(Lines, lines);
+
+        LineReader reader(8);
+        Lines got;
+        QByteArray line;
+        for (const QByteArray &chunk : chunks) {
+            reader.append(chunk);
+            for (LineReader::Result r; (r = reader.next(line)) != LineReader::Result::NeedMore;)
+                got << (r == LineReader::Result::Overlong ? QByteArray("<overlong>") : line);
+        }
+        QCOMPARE(got, lines);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestGatewayLineReader)
 #include "tst_gateway_linereader.moc"
