@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A main window for the outgoing tests: its socket can be linked to a
-// FakeServer without the login dialogs, and its idle timer is stopped so that
-// only the test drives the ticks.
+// A main window with empty panes, whose socket is linked to a FakeServer
+// without the login dialogs, and whose idle timer only the test drives.
 #pragma once
 
 #include "support/TestSupport.h"
@@ -16,34 +15,32 @@
 class ChatWindow
 {
 public:
-    ChatWindow() { control<QTimer>(&window, "TimerIdle")->stop(); }
-
-    // Starts the connection; the link is up once the event loop has run.
-    void startConnecting()
+    ChatWindow()
     {
-        socket()->connectToHost(QHostAddress::LocalHost, server.port());
+        control<QTimer>(&window, "TimerIdle")->stop();
+        chatPane()->clear();
+        whisperPane()->clear();
     }
+
+    void startConnecting() { socket()->connectToHost(QHostAddress::LocalHost, server.port()); }
     bool connectNow()
     {
         startConnecting();
         return socket()->waitForConnected() && server.waitForClient();
     }
 
-    // Everything sent since the last call. A marker line written after it
-    // arrives last (TCP keeps the order), so nothing else is still on its way.
+    // Everything sent since the last call: a marker written now arrives last.
     QByteArray sent()
     {
         const QByteArray marker("\x01" "end of test step\r\n");
         socket()->write(marker);
         if (!QTest::qWaitFor([&] { return server.received().endsWith(marker); }))
             return "(marker never arrived)";
-        QByteArray bytes = server.take();
-        bytes.chop(marker.size());
-        return bytes;
+        return server.take().chopped(marker.size());
     }
 
-    void tick() { QMetaObject::invokeMethod(&window, "TimerIdle_Timer"); }
     void invoke(const char *slot) { QMetaObject::invokeMethod(&window, slot); }
+    void tick() { invoke("TimerIdle_Timer"); }
 
     QTcpSocket *socket() { return control<QTcpSocket>(&window, "Winsock1"); }
     QLineEdit *input() { return control<QLineEdit>(&window, "Text1"); }
@@ -52,28 +49,15 @@ public:
     QListWidget *users() { return control<QListWidget>(&window, "Roomlist"); }
     QPushButton *button(const char *name) { return control<QPushButton>(&window, name); }
 
-    void clearPanes()
-    {
-        chatPane()->clear();
-        whisperPane()->clear();
-    }
-
     TorvalMain window;
     FakeServer server;
 };
 
-// The text a pane holds after the given display lines were appended to an empty pane.
+// What an empty pane holds after these display lines.
 inline QString paneText(const QStringList &lines)
 {
     QString text;
     for (const QString &line : lines)
         text += QStringLiteral("[12:34] ") + line + QLatin1Char('\n');
     return text;
-}
-
-// True when the pane holds just one line, the one saying the client is not connected.
-inline bool holdsOnlyNotConnectedLine(const QPlainTextEdit *pane)
-{
-    const QStringList lines = pane->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return lines.size() == 1 && lines.first().startsWith(QStringLiteral("[12:34] Not connected"));
 }
