@@ -1,17 +1,37 @@
 // SPDX-License-Identifier: MIT
+// The cutting functions on their own. The rows of the message and roster
+// example tables run through a real window in tst_reception.cpp.
 #include "reception/EventLine.h"
 
 #include <QTest>
 
 namespace {
 
-// Lines are written without the carriage return that ends them on arrival.
-QString eventLine(const QString &text)
-{
-    return text + QLatin1Char('\r');
-}
-
 const QString kGrin = QStringLiteral("\U0001F600"); // one character, two UTF-16 units
+const QString kNotCut = QStringLiteral("(not cut)");
+
+// What the cutting function for the line's code makes of it, a message as "name|text".
+// Lines are written without the carriage return that ends them on arrival.
+QString cut(const QString &written)
+{
+    const QString line = written + u'\r';
+    const QStringView code = QStringView(line).left(4);
+    std::optional<QString> result;
+    if (code == u"1018")
+        result = cutInfoText(line);
+    else if (code == u"1001" || code == u"1002")
+        result = cutRosterEntry(line);
+    else if (code == u"1003")
+        result = cutLeaveKey(line);
+    else if (code == u"1007")
+        result = cutChannelName(line);
+    else {
+        const int start = code == u"1004" ? kWhisperNameStart : code == u"1023" ? kEmoteNameStart : kTalkNameStart;
+        if (const auto fields = cutMessage(line, start))
+            result = fields->name + u'|' + fields->text;
+    }
+    return result.value_or(kNotCut);
+}
 
 } // namespace
 
@@ -20,183 +40,65 @@ class TestEventLine : public QObject
     Q_OBJECT
 
 private slots:
-    void flagsPosition_data();
-    void flagsPosition();
-    void messageFields_data();
-    void messageFields();
-    void infoText_data();
-    void infoText();
-    void rosterCuts_data();
-    void rosterCuts();
-    void channelName_data();
-    void channelName();
-};
+    void flagsPosition_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("nameStart");
+        QTest::addColumn<int>("position");
 
-void TestEventLine::flagsPosition_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<int>("nameStart");
-    QTest::addColumn<int>("position");
-
-    QTest::newRow("talk") << "1005 kkkk bob 0010 \"hello there\"" << kTalkNameStart << 15;
-    QTest::newRow("talk, quotes in text") << "1005 kkkk amy 0002 \"say \"hi\" now\"" << kTalkNameStart << 15;
-    QTest::newRow("flag value inside the name") << "1005 kkkk x0010y 0000 \"hi\"" << kTalkNameStart << 18;
-    QTest::newRow("flag value inside the text") << "1005 kkkk bob 0010 \"a 0012 b\"" << kTalkNameStart << 15;
-    QTest::newRow("talk, empty text") << "1005 kkkk bob 0010 \"\"" << kTalkNameStart << 15;
-    QTest::newRow("whisper") << "1004 kkkkkkk bob 0010 \"psst\"" << kWhisperNameStart << 18;
-    QTest::newRow("emote") << "1023 kkkkk bob 0010 \"waves\"" << kEmoteNameStart << 16;
-    QTest::newRow("user") << "1001 kkkk bob 0010" << kUserNameStart << 15;
-    QTest::newRow("user with a tag") << "1001 kkkk amy 0000 [abcd]" << kUserNameStart << 15;
-    QTest::newRow("join, flag value inside the name") << "1002 kkkk x0010y 0002" << kUserNameStart << 18;
-    QTest::newRow("leave") << "1003 kkkkk bob 0010" << kLeaveNameStart << 16;
-    QTest::newRow("operator flags") << "1001 kkkk op 0001" << kUserNameStart << 14;
-    QTest::newRow("upper-case hex flags") << "1005 kkkk bob 00A0 \"x\"" << kTalkNameStart << 15;
-    QTest::newRow("lower-case hex flags") << "1005 kkkk bob ffff \"x\"" << kTalkNameStart << 15;
-    QTest::newRow("a name that looks like flags") << "1005 kkkk 0010 0000 \"x\"" << kTalkNameStart << 16;
-    QTest::newRow("wide character in the keyword") << "1005 k" + kGrin + "kk bob 0010 \"x\"" << kTalkNameStart << 15;
-    QTest::newRow("no flags") << "1005 kkkk bob \"hi\"" << kTalkNameStart << 0;
-    QTest::newRow("five digits") << "1005 kkkk bob 00100 \"hi\"" << kTalkNameStart << 0;
-    QTest::newRow("flags not followed by a space") << "1005 kkkk bob 0010\"hi\"" << kTalkNameStart << 0;
-    QTest::newRow("not a hex digit") << "1005 kkkk bob 001g \"hi\"" << kTalkNameStart << 0;
-    QTest::newRow("flags before the name") << "1005 0010 bob" << kTalkNameStart << 0;
-    QTest::newRow("code only") << "1005" << kTalkNameStart << 0;
-    QTest::newRow("empty") << "" << kTalkNameStart << 0;
-}
-
-void TestEventLine::flagsPosition()
-{
-    QFETCH(QString, line);
-    QFETCH(int, nameStart);
-    QFETCH(int, position);
-    QCOMPARE(FindFlagsPos(eventLine(line), nameStart), position);
-}
-
-void TestEventLine::messageFields_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<int>("nameStart");
-    QTest::addColumn<bool>("cut");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("talk") << "1005 kkkk bob 0010 \"hello there\"" << kTalkNameStart << true << "bob"
-                          << "hello there";
-    QTest::newRow("talk, quotes in text") << "1005 kkkk amy 0002 \"say \"hi\" now\"" << kTalkNameStart << true
-                                          << "amy" << "say \"hi\" now";
-    QTest::newRow("flag value inside the name") << "1005 kkkk x0010y 0000 \"hi\"" << kTalkNameStart << true
-                                                << "x0010y" << "hi";
-    QTest::newRow("talk, empty text") << "1005 kkkk bob 0010 \"\"" << kTalkNameStart << true << "bob" << "";
-    QTest::newRow("whisper") << "1004 kkkkkkk bob 0010 \"psst\"" << kWhisperNameStart << true << "bob" << "psst";
-    QTest::newRow("whisper, quotes in text") << "1004 kkkkkkk amy 0000 \"say \"hi\" now\"" << kWhisperNameStart
-                                             << true << "amy" << "say \"hi\" now";
-    QTest::newRow("emote") << "1023 kkkkk bob 0010 \"waves\"" << kEmoteNameStart << true << "bob" << "waves";
-    QTest::newRow("wide character in the keyword") << "1005 k" + kGrin + "kk bob 0010 \"x\"" << kTalkNameStart
-                                                   << true << "bob" << "x";
-    QTest::newRow("wide character in the text") << "1005 kkkk bob 0010 \"" + kGrin + "\"" << kTalkNameStart
-                                                << true << "bob" << kGrin;
-    QTest::newRow("wide character as the opening quote") << "1005 kkkk bob 0010 " + kGrin + "hi\""
-                                                         << kTalkNameStart << true << "bob" << "hi";
-    QTest::newRow("wide character as the closing quote") << "1005 kkkk bob 0010 \"hi" + kGrin
-                                                         << kTalkNameStart << true << "bob" << "hi";
-    QTest::newRow("quote only") << "1005 kkkk bob 0010 \"" << kTalkNameStart << false << "" << "";
-    QTest::newRow("space only") << "1005 kkkk bob 0010 " << kTalkNameStart << false << "" << "";
-    QTest::newRow("no text") << "1005 kkkk bob 0010" << kTalkNameStart << false << "" << "";
-    QTest::newRow("no flags") << "1005 kkkk bob \"hi\"" << kTalkNameStart << false << "" << "";
-    QTest::newRow("code only") << "1005" << kTalkNameStart << false << "" << "";
-}
-
-void TestEventLine::messageFields()
-{
-    QFETCH(QString, line);
-    QFETCH(int, nameStart);
-    QFETCH(bool, cut);
-    QFETCH(QString, name);
-    QFETCH(QString, text);
-
-    const std::optional<MessageFields> fields = cutMessage(eventLine(line), nameStart);
-    QCOMPARE(fields.has_value(), cut);
-    if (fields) {
-        QCOMPARE(fields->name, name);
-        QCOMPARE(fields->text, text);
+        QTest::newRow("flag value inside the name") << "1005 kkkk x0010y 0000 \"hi\"" << kTalkNameStart << 18;
+        QTest::newRow("flag value inside the text") << "1005 kkkk bob 0010 \"a 0012 b\"" << kTalkNameStart << 15;
+        QTest::newRow("join, flag value inside the name") << "1002 kkkk x0010y 0002" << kUserNameStart << 18;
+        QTest::newRow("operator flags") << "1001 kkkk op 0001" << kUserNameStart << 14;
+        QTest::newRow("hex flags in either case") << "1005 kkkk bob aBcD \"x\"" << kTalkNameStart << 15;
+        QTest::newRow("a name that looks like flags") << "1005 kkkk 0010 0000 \"x\"" << kTalkNameStart << 16;
+        QTest::newRow("no flags") << "1005 kkkk bob \"hi\"" << kTalkNameStart << 0;
+        QTest::newRow("five digits") << "1005 kkkk bob 00100 \"hi\"" << kTalkNameStart << 0;
+        QTest::newRow("carriage return that does not end the line") << "1001 kkkk bob 0010\rx" << kUserNameStart << 0;
+        QTest::newRow("not a hex digit") << "1005 kkkk bob 001g \"hi\"" << kTalkNameStart << 0;
+        QTest::newRow("flags before the name") << "1005 0010 bob" << kTalkNameStart << 0;
+        QTest::newRow("code only") << "1005" << kTalkNameStart << 0;
+        QTest::newRow("empty") << "" << kTalkNameStart << 0;
     }
-}
 
-void TestEventLine::infoText_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("text");
+    void flagsPosition()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, nameStart);
+        QFETCH(int, position);
+        QCOMPARE(FindFlagsPos(line + u'\r', nameStart), position);
+    }
 
-    QTest::newRow("quoted") << "1018 kkkk \"Welcome aboard.\"" << "Welcome aboard.";
-    QTest::newRow("three quoted parts") << "1018 kkkk \"a\" b \"c\"" << "a\" b \"c";
-    QTest::newRow("no quotes") << "1018 kkkk no quotes" << "";
-    QTest::newRow("one quote") << "1018 kkkk \"open" << "";
-    QTest::newRow("empty quotes") << "1018 kkkk \"\"" << "";
-    QTest::newRow("code only") << "1018" << "";
-}
+    void cuts_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("result");
 
-void TestEventLine::infoText()
-{
-    QFETCH(QString, line);
-    QFETCH(QString, text);
-    QCOMPARE(cutInfoText(eventLine(line)), text);
-}
+        QTest::newRow("talk, wide character in the keyword") << "1005 k" + kGrin + "kk bob 0010 \"x\"" << "bob|x";
+        QTest::newRow("talk, wide character as the text") << "1005 kkkk bob 0010 \"" + kGrin + "\"" << "bob|" + kGrin;
+        QTest::newRow("talk, wide opening quote") << "1005 kkkk bob 0010 " + kGrin + "hi\"" << "bob|hi";
+        QTest::newRow("talk, wide closing quote") << "1005 kkkk bob 0010 \"hi" + kGrin << "bob|hi";
+        QTest::newRow("talk, space only after the flags") << "1005 kkkk bob 0010 " << kNotCut;
+        QTest::newRow("whisper, no flags") << "1004 kkkkkkk bob \"hi\"" << kNotCut;
+        QTest::newRow("info, one quote") << "1018 kkkk \"open" << "";
+        QTest::newRow("info, empty quotes") << "1018 kkkk \"\"" << "";
+        QTest::newRow("user, spaces before the flags kept") << "1001 kkkk bob  0010" << "bob  ";
+        QTest::newRow("join, squelched user") << "1002 kkkk bob 0020" << "bob ";
+        QTest::newRow("leave, spaces trimmed") << "1003 kkkkk  bob  0010" << "bob";
+        QTest::newRow("leave, only spaces trimmed") << "1003 kkkkk \tbob 0010" << "\tbob";
+        QTest::newRow("leave, flag value inside the name") << "1003 kkkkk x0010y 0002" << "x0010y";
+        QTest::newRow("leave, code only") << "1003" << kNotCut;
+        QTest::newRow("channel, L = 15") << "1007 kkkkkkk \"" << kNotCut;
+        QTest::newRow("channel, wide closing character") << "1007 kkkkkkk \"Lobby" + kGrin << "Lobby";
+    }
 
-void TestEventLine::rosterCuts_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<bool>("cut");
-    QTest::addColumn<QString>("result");
-
-    QTest::newRow("user") << "1001 kkkk bob 0010" << true << "bob ";
-    QTest::newRow("user with a tag") << "1001 kkkk amy 0000 [abcd]" << true << "amy ";
-    QTest::newRow("join, flag value inside the name") << "1002 kkkk x0010y 0002" << true << "x0010y ";
-    QTest::newRow("join, squelched user") << "1002 kkkk bob 0020" << true << "bob ";
-    QTest::newRow("user without flags") << "1001 kkkk bob" << false << "";
-    QTest::newRow("leave") << "1003 kkkkk bob 0010" << true << "bob";
-    QTest::newRow("leave, case kept") << "1003 kkkkk Amy 0000" << true << "Amy";
-    QTest::newRow("leave, flag value inside the name") << "1003 kkkkk x0010y 0002" << true << "x0010y";
-    QTest::newRow("leave without flags") << "1003 kkkkk bob" << false << "";
-    QTest::newRow("leave, code only") << "1003" << false << "";
-}
-
-void TestEventLine::rosterCuts()
-{
-    QFETCH(QString, line);
-    QFETCH(bool, cut);
-    QFETCH(QString, result);
-
-    const std::optional<QString> value =
-        line.startsWith(QLatin1String("1003")) ? cutLeaveKey(eventLine(line)) : cutRosterEntry(eventLine(line));
-    QCOMPARE(value.has_value(), cut);
-    if (value)
-        QCOMPARE(*value, result);
-}
-
-void TestEventLine::channelName_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<bool>("cut");
-    QTest::addColumn<QString>("channel");
-
-    QTest::newRow("lobby") << "1007 kkkkkkk \"Lobby\"" << true << "Lobby";
-    QTest::newRow("spaces in the name") << "1007 kkkkkkk \"Public Chat 1\"" << true << "Public Chat 1";
-    QTest::newRow("empty quotes, L = 16") << "1007 kkkkkkk \"\"" << true << "";
-    QTest::newRow("L = 15") << "1007 kkkkkkk \"" << false << "";
-    QTest::newRow("code only") << "1007" << false << "";
-    QTest::newRow("wide closing character") << "1007 kkkkkkk \"Lobby" + kGrin << true << "Lobby";
-}
-
-void TestEventLine::channelName()
-{
-    QFETCH(QString, line);
-    QFETCH(bool, cut);
-    QFETCH(QString, channel);
-
-    const std::optional<QString> name = cutChannelName(eventLine(line));
-    QCOMPARE(name.has_value(), cut);
-    if (name)
-        QCOMPARE(*name, channel);
-}
+    void cuts()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, result);
+        QCOMPARE(cut(line), result);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestEventLine)
 #include "tst_eventline.moc"
