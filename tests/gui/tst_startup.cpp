@@ -79,19 +79,6 @@ private slots:
         QCOMPARE(GetSetting(Keys::ScreenSize), QStringLiteral("0"));
     }
 
-    // The options form one group: choosing one clears the others.
-    void optionsAreOneGroup()
-    {
-        FrmOpt options;
-        auto *o800 = control<QRadioButton>(&options, "opt800");
-        auto *higher = control<QRadioButton>(&options, "optHigher");
-        QVERIFY(!o800->isChecked() && !higher->isChecked());
-        o800->click();
-        higher->click();
-        QVERIFY(!o800->isChecked());
-        QVERIFY(higher->isChecked());
-    }
-
     void storedProfileThatIsNoNumberAsksAgain_data()
     {
         QTest::addColumn<QString>("stored");

@@ -83,30 +83,6 @@ private slots:
         }
     }
 
-    // The 1024 profile places the whisper pane before sizing it; the others size it first.
-    void whisperPaneOrder_data()
-    {
-        QTest::addColumn<int>("profile");
-        QTest::addColumn<bool>("topFirst");
-        QTest::newRow("640") << 640 << false;
-        QTest::newRow("800") << 800 << false;
-        QTest::newRow("1024") << 1024 << true;
-        QTest::newRow("higher") << 1200 << false;
-    }
-
-    void whisperPaneOrder()
-    {
-        QFETCH(int, profile);
-        QFETCH(bool, topFirst);
-        const LayoutPlan plan = layoutForProfile(qint16(profile), 15000, 12000);
-        QList<P> text3;
-        for (const LayoutAssignment &a : plan) {
-            if (QByteArrayView(a.control) == "Text3" && a.property != P::Width)
-                text3.append(a.property);
-        }
-        QCOMPARE(text3, topFirst ? QList<P>({P::Top, P::Height}) : QList<P>({P::Height, P::Top}));
-    }
-
     // On a tall window the whisper pane stops at the input line instead of
     // running off the bottom; where it fits, the profile's height stands.
     void whisperPaneStopsAtInputLine_data()
