@@ -29,8 +29,10 @@ frmServers::frmServers(QWidget *parent)
 
 void frmServers::Form_Load()
 {
-    ServerAddress = GetSetting(Keys::Server);
     ListPicker::Form_Load();
+    // The stored server, as the entry box now shows it, is what Connect dials
+    // if the picker is quit.
+    ServerAddress = entryText();
 }
 
 void frmServers::Command1_Click()
