@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/DisplayPane.h"
 
-#include "ui/Clock.h"
+#include "time/Clock.h"
 
 #include <QPlainTextEdit>
 #include <QTextBlock>

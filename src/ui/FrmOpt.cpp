@@ -2,7 +2,7 @@
 #include "ui/FrmOpt.h"
 
 #include "settings/Settings.h"
-#include "ui/DesignFont.h"
+#include "ui/DesignStyle.h"
 #include "ui/TorvalMain.h"
 #include "ui/TorvalMod1.h"
 #include "ui/Images.h"

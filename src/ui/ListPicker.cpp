@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "ui/ListPicker.h"
 
-#include "ui/DesignFont.h"
+#include "ui/DesignStyle.h"
 #include "ui/Dialogs.h"
-#include "ui/ListFile.h"
+#include "settings/ListFile.h"
 #include "ui/Images.h"
 #include "ui/Twips.h"
 

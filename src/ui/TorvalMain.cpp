@@ -2,11 +2,11 @@
 #include "ui/TorvalMain.h"
 
 #include "reception/ReceiveState.h"
-#include "ui/DesignFont.h"
+#include "ui/DesignStyle.h"
 #include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
 #include "ui/FrmChannel.h"
-#include "ui/Layout.h"
+#include "layout/Layout.h"
 #include "ui/TorvalMod1.h"
 #include "ui/Images.h"
 #include "ui/Twips.h"

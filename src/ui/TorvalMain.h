@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "ui/Layout.h"
+#include "layout/Layout.h"
 #include "ui/Twips.h"
 
 #include <QHash>

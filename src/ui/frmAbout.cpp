@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/frmAbout.h"
 
-#include "ui/DesignFont.h"
+#include "ui/DesignStyle.h"
 #include "ui/Dialogs.h"
 #include "ui/Images.h"
 #include "ui/Twips.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/frmHelp.h"
 
-#include "ui/DesignFont.h"
+#include "ui/DesignStyle.h"
 #include "ui/Images.h"
 #include "ui/Twips.h"
 

@@ -4,7 +4,7 @@
 #include "GatewayServer.h"
 #include "session/Globals.h"
 #include "support/TestSupport.h"
-#include "ui/ListFile.h"
+#include "settings/ListFile.h"
 #include "ui/TorvalMain.h"
 
 #include <QLabel>

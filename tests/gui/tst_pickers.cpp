@@ -3,7 +3,7 @@
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
 #include "ui/FrmChannel.h"
-#include "ui/ListFile.h"
+#include "settings/ListFile.h"
 #include "ui/TorvalMain.h"
 #include "ui/frmServers.h"
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Renders every window to PNG under the build folder (screenshots/), so that
 // anyone can look at them; checks only that each picture was written.
-#include "session/FrmLogin.h"
+#include "ui/FrmLogin.h"
 #include "support/TestSupport.h"
 #include "ui/FrmChannel.h"
 #include "ui/FrmOpt.h"
-#include "ui/ListFile.h"
+#include "settings/ListFile.h"
 #include "ui/TorvalMain.h"
 #include "ui/TorvalMod1.h"
 #include "ui/frmAbout.h"

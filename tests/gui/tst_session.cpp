@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Connect, the login dialog, the handshake on the wire, Disconnect and the
 // link watchdog, driven through the real windows against a local TCP peer.
-#include "session/FrmLogin.h"
+#include "ui/FrmLogin.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
-#include "ui/ListFile.h"
+#include "settings/ListFile.h"
 #include "ui/TorvalMain.h"
 
 #include <QLabel>

@@ -3,7 +3,7 @@
 // fixed clock, and a small TCP peer on localhost that records what the client sends.
 #pragma once
 
-#include "ui/Clock.h"
+#include "time/Clock.h"
 
 #include <QByteArray>
 #include <QPointer>

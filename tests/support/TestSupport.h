@@ -3,7 +3,7 @@
 #pragma once
 
 #include "support/TestCore.h"
-#include "ui/ListFile.h"
+#include "settings/ListFile.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

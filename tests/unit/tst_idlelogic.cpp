@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Edge cases of the idle period's parsing and of one tick; announcements are checked on the wire.
-#include "outgoing/IdleAnnouncer.h"
+#include "outgoing/IdleTick.h"
 
 #include <QTest>
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "ui/TorvalMain.h"
 
-#include "outgoing/IdleAnnouncer.h"
+#include "outgoing/IdleTick.h"
 #include "outgoing/CommandLines.h"
 #include "outgoing/TypedLine.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"
-#include "ui/Clock.h"
+#include "time/Clock.h"
 #include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
 #include "ui/TorvalMod1.h"

@@ -4,7 +4,7 @@
 #include "ui/TorvalMain.h"
 
 #include "reception/TextCodec.h"
-#include "session/FrmLogin.h"
+#include "ui/FrmLogin.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"
 #include "ui/Dialogs.h"

@@ -3,7 +3,7 @@
 
 #include "reception/EventLine.h"
 #include "reception/ReceiveState.h"
-#include "reception/RosterIndex.h"
+#include "ui/RosterIndex.h"
 #include "reception/TextCodec.h"
 #include "ui/DisplayPane.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "reception/RosterIndex.h"
+#include "ui/RosterIndex.h"
 
 #include "reception/EventLine.h"
 

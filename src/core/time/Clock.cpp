@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "ui/Clock.h"
+#include "time/Clock.h"
 
 QString TimeFormat;
 

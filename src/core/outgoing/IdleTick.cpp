@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "outgoing/IdleAnnouncer.h"
+#include "outgoing/IdleTick.h"
 
 namespace {
 constexpr char kIdlePrefix[] = "/me is using Vesk Chat v 1.0 - ";

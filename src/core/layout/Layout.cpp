@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "ui/Layout.h"
+#include "layout/Layout.h"
 
 #include <algorithm>
 #include <string_view>

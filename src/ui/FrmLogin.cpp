@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "session/FrmLogin.h"
+#include "ui/FrmLogin.h"
 
 #include "session/Globals.h"
 #include "session/LoginRules.h"
 #include "settings/Settings.h"
-#include "ui/DesignFont.h"
+#include "ui/DesignStyle.h"
 #include "ui/Dialogs.h"
 #include "ui/TorvalMain.h"
 #include "ui/Images.h"
