@@ -9,6 +9,12 @@ std::function<QTime()> &clockOverride()
     static std::function<QTime()> clock;
     return clock;
 }
+
+std::function<QDateTime()> &dateTimeOverride()
+{
+    static std::function<QDateTime()> clock;
+    return clock;
+}
 } // namespace
 
 QTime currentTime()
@@ -25,4 +31,15 @@ QString formattedTime()
 void setClockForTesting(std::function<QTime()> clock)
 {
     clockOverride() = std::move(clock);
+}
+
+QDateTime currentDateTime()
+{
+    const auto &clock = dateTimeOverride();
+    return clock ? clock() : QDateTime::currentDateTime();
+}
+
+void setDateTimeClockForTesting(std::function<QDateTime()> clock)
+{
+    dateTimeOverride() = std::move(clock);
 }
