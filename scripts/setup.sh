@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libbenchmark-dev clang-14 libclang-rt-14-dev
   xvfb xauth x11-utils fonts-dejavu-core
+  dbus-daemon
 )
 
 missing=()
