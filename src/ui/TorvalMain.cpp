@@ -2,6 +2,7 @@
 #include "ui/TorvalMain.h"
 
 #include "reception/ReceiveState.h"
+#include "ui/FeatureState.h"
 #include "ui/DesignStyle.h"
 #include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
@@ -50,7 +51,7 @@ void showSingle(QPointer<Window> &window, Args... args)
 } // namespace
 
 TorvalMain::TorvalMain(QWidget *parent)
-    : QWidget(parent), receive(std::make_unique<ReceiveState>())
+    : QWidget(parent), receive(std::make_unique<ReceiveState>()), features(std::make_unique<FeatureState>())
 {
     setObjectName(QStringLiteral("TorvalMain"));
     setWindowTitle(QString::fromLatin1(kProgramTitle));
@@ -61,6 +62,7 @@ TorvalMain::TorvalMain(QWidget *parent)
     resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
 
     buildControls();
+    prepareFeatures();
     Form_Load();
 }
 
@@ -204,8 +206,12 @@ void TorvalMain::showEvent(QShowEvent *event)
 
 bool TorvalMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && (watched == Text2 || watched == Text3))
+        placeFindBar();
     if (watched == Text1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
+        if (Text1_FeatureKey(key))
+            return true;
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         const QString text = key->text();
         if (enter || text.size() == 1) {

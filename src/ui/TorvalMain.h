@@ -22,6 +22,8 @@ class FrmChannel;
 class frmAbout;
 class frmHelp;
 struct ReceiveState;
+struct FeatureState;
+class QKeyEvent;
 
 // The one window in which all chatting happens. It is a thin shell: each
 // subsystem defines its member functions in its own folder (session/,
@@ -169,4 +171,15 @@ private:
     qint16 IdleSeconds = 0;
     QString IdleMessage;
     qint16 IdleCount = 0;
+
+    // ---- Beyond the design: input history, name completion, find, pane marks (src/ui/TorvalMainFeatures.cpp) ----
+private:
+    void prepareFeatures();
+    // Up, Down and Tab in the input line; true when the key was used.
+    bool Text1_FeatureKey(const QKeyEvent *key);
+    void rememberSentLine(const QString &typed);
+    void openFindBar();
+    void placeFindBar();
+
+    std::unique_ptr<FeatureState> features;
 };

@@ -63,6 +63,7 @@ void TorvalMain::Form_Load()
 void TorvalMain::Send_Click()
 {
     const QString typed = Text1->text();
+    rememberSentLine(typed);
     if (!sendInputLine())
         return;
     // Only lines the user typed: the Whisper button writes its own echo.

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "outgoing/InputHistory.h"
+#include "outgoing/NameCompletion.h"
+
+class FindBar;
+class PaneMarks;
+
+// What the main window keeps for the features it has beyond the design:
+// the input line's history and name completion, the find bar, and the marks
+// on the panes. Each switch is read from the settings when the window is made.
+struct FeatureState {
+    bool historyOn = true;
+    bool completionOn = true;
+    InputHistory history;
+    NameCompleter completer;
+    FindBar *findBar = nullptr;
+    PaneMarks *chatMarks = nullptr;
+    PaneMarks *whisperMarks = nullptr;
+};

@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+#include "ui/TorvalMain.h"
+
+#include "settings/Settings.h"
+#include "ui/FeatureState.h"
+#include "ui/FindBar.h"
+#include "ui/PaneMarks.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QShortcut>
+
+void TorvalMain::prepareFeatures()
+{
+    features->historyOn = isOn(Keys::InputHistory);
+    features->completionOn = isOn(Keys::NameCompletion);
+    features->chatMarks = new PaneMarks(Text2);
+    features->whisperMarks = new PaneMarks(Text3);
+    const bool links = isOn(Keys::Links);
+    features->chatMarks->setLinksShown(links);
+    features->whisperMarks->setLinksShown(links);
+    features->findBar = new FindBar(this);
+    auto *find = new QShortcut(QKeySequence::Find, this, this, &TorvalMain::openFindBar);
+    find->setContext(Qt::WindowShortcut);
+    for (QPlainTextEdit *pane : {Text2, Text3})
+        pane->installEventFilter(this);
+}
+
+bool TorvalMain::Text1_FeatureKey(const QKeyEvent *key)
+{
+    if (key->modifiers() & ~Qt::KeypadModifier)
+        return false;
+    std::optional<QString> history;
+    switch (key->key()) {
+    case Qt::Key_Up:
+        history = features->historyOn ? features->history.up(Text1->text()) : std::nullopt;
+        break;
+    case Qt::Key_Down:
+        history = features->historyOn ? features->history.down(Text1->text()) : std::nullopt;
+        break;
+    case Qt::Key_Tab: {
+        if (!features->completionOn)
+            return false;
+        QStringList entries;
+        for (int i = 0; i < Roomlist->count(); ++i)
+            entries << Roomlist->item(i)->text();
+        const auto completed = features->completer.complete(Text1->text(), Text1->cursorPosition(), entries);
+        if (!completed)
+            return false; // Tab moves the focus as usual
+        Text1->setText(completed->text);
+        Text1->setCursorPosition(completed->caret);
+        return true;
+    }
+    default:
+        return false;
+    }
+    if (!history)
+        return false;
+    Text1->setText(*history);
+    return true;
+}
+
+void TorvalMain::rememberSentLine(const QString &typed)
+{
+    features->history.add(typed);
+}
+
+void TorvalMain::openFindBar()
+{
+    FindBar *bar = features->findBar;
+    const QWidget *focus = focusWidget();
+    const bool whisperPane = focus == Text3 || (bar->isVisible() && bar->pane() == Text3 && bar->isAncestorOf(focus));
+    bar->open(whisperPane ? Text3 : Text2);
+    placeFindBar();
+}
+
+void TorvalMain::placeFindBar()
+{
+    FindBar *bar = features->findBar;
+    if (!bar->isVisible() || !bar->pane())
+        return;
+    // Over the foot of the pane it searches, so the window's design layout stays as it is.
+    const QRect pane = bar->pane()->geometry();
+    const int height = bar->sizeHint().height();
+    bar->setGeometry(pane.left(), pane.bottom() + 1 - height, pane.width(), height);
+    bar->raise();
+}
