@@ -172,7 +172,7 @@ private:
     QString IdleMessage;
     qint16 IdleCount = 0;
 
-    // ---- Beyond the design: input history, name completion, find, pane marks (src/ui/TorvalMainFeatures.cpp) ----
+    // ---- Beyond the design: input history, name completion, find, pane marks, chat log, alerts (src/ui/TorvalMainFeatures.cpp) ----
 private:
     void prepareFeatures();
     // Up, Down and Tab in the input line; true when the key was used.
@@ -180,6 +180,14 @@ private:
     void rememberSentLine(const QString &typed);
     void openFindBar();
     void placeFindBar();
+    // A line to a pane, also written to the chat log.
+    void showDisplayLine(QPlainTextEdit *pane, const QString &body);
+    void showPlainLine(QPlainTextEdit *pane, const QString &text);
+    void startLog();
+    // After each received slice: the log is written out.
+    void endOfSlice();
+    // A received talk, emote or whisper, before its line is shown: mention marks and alerts.
+    void noticeMessage(bool whisper, const QString &name, const QString &text, const QString &body);
 
     std::unique_ptr<FeatureState> features;
 };

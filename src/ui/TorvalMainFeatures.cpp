@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "ui/TorvalMain.h"
 
+#include "session/Globals.h"
 #include "settings/Settings.h"
+#include "text/TextMarks.h"
+#include "ui/Alerts.h"
+#include "ui/DisplayPane.h"
 #include "ui/FeatureState.h"
 #include "ui/FindBar.h"
 #include "ui/PaneMarks.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -26,6 +31,56 @@ void TorvalMain::prepareFeatures()
     find->setContext(Qt::WindowShortcut);
     for (QPlainTextEdit *pane : {Text2, Text3})
         pane->installEventFilter(this);
+
+    features->mentionsOn = isOn(Keys::Mentions);
+    features->alertsOn = isOn(Keys::Alerts);
+    const int seconds = toInt16OrZero(GetSetting(Keys::AlertSeconds));
+    features->alertSeconds = seconds > 0 ? seconds : toInt16OrZero(QLatin1String(Keys::AlertSeconds.defaultValue));
+    const QString folder = GetSetting(Keys::LogsFolder);
+    features->log.setFolder(folder.trimmed().isEmpty() ? ChatLog::defaultFolder() : folder);
+    features->log.setEnabled(isOn(Keys::LogsEnabled));
+    connect(&features->log, &ChatLog::failed, this, [this](const QString &message) { appendDisplayLine(Text2, message); });
+}
+
+void TorvalMain::showDisplayLine(QPlainTextEdit *pane, const QString &body)
+{
+    appendDisplayLine(pane, body);
+    features->log.append(body);
+}
+
+void TorvalMain::showPlainLine(QPlainTextEdit *pane, const QString &text)
+{
+    appendPlainLine(pane, text);
+    features->log.append(text);
+}
+
+void TorvalMain::startLog()
+{
+    features->log.setServer(ServerAddress);
+}
+
+void TorvalMain::endOfSlice()
+{
+    features->log.flush();
+    // A mention whose line did not reach the pane must not mark a later line.
+    features->chatMarks->clearPendingMentions();
+}
+
+void TorvalMain::noticeMessage(bool whisper, const QString &name, const QString &text, const QString &body)
+{
+    const bool mention = !whisper && mentionsName(text, LoginName)
+                         && name.compare(LoginName, Qt::CaseInsensitive) != 0;
+    if (mention && features->mentionsOn)
+        features->chatMarks->markNextMention(body);
+    if (!(whisper || mention) || !features->alertsOn || isActiveWindow())
+        return;
+    QApplication::alert(this);
+    if (!features->notifier) {
+        features->notifier = new DesktopNotifier(this);
+        features->notifier->setIntervalMs(features->alertSeconds * 1000);
+    }
+    features->notifier->notify(whisper ? DesktopNotifier::Kind::Whisper : DesktopNotifier::Kind::Mention,
+                               whisper ? tr("Whisper from %1").arg(name) : tr("%1 mentioned you").arg(name), text);
 }
 
 bool TorvalMain::Text1_FeatureKey(const QKeyEvent *key)

@@ -68,7 +68,7 @@ void TorvalMain::Send_Click()
         return;
     // Only lines the user typed: the Whisper button writes its own echo.
     if (const std::optional<QString> echo = typedWhisperEcho(typed))
-        appendDisplayLine(Text3, *echo);
+        showDisplayLine(Text3, *echo);
 }
 
 bool TorvalMain::sendInputLine()
@@ -88,7 +88,7 @@ bool TorvalMain::sendInputLine()
     }
 
     if (!canSend()) {
-        appendDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
+        showDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
         return false;
     }
     if (line.action == TypedLine::Action::Join) {
@@ -98,11 +98,11 @@ bool TorvalMain::sendInputLine()
         return true;
     }
     if (!sendLine(line.text)) {
-        appendDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
+        showDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
         return false;
     }
     if (line.isEchoed())
-        appendDisplayLine(Text2, ownLineBody(LoginName, line.text));
+        showDisplayLine(Text2, ownLineBody(LoginName, line.text));
     Text1->clear();
     return true;
 }
@@ -165,7 +165,7 @@ void TorvalMain::Whisper_Click()
     const QString typed = Text1->text();
     // A whisper that cannot go out is not recorded as sent; Send reports why.
     if (canSend())
-        appendDisplayLine(Text3, whisperEcho(entry, typed));
+        showDisplayLine(Text3, whisperEcho(entry, typed));
     SendCommand(whisperLine(entry, typed));
 }
 

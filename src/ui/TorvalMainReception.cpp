@@ -52,7 +52,9 @@ void TorvalMain::Winsock1_DataArrival()
 void TorvalMain::ParseIncoming()
 {
     receive->sliceQueued = false;
-    if (runSlice()) {
+    const bool more = runSlice();
+    endOfSlice();
+    if (more) {
         receive->sliceQueued = true;
         QTimer::singleShot(0, this, &TorvalMain::ParseIncoming);
     }
@@ -99,6 +101,7 @@ void TorvalMain::feedBytesForTesting(QByteArrayView bytes)
     frameBytes(bytes);
     while (runSlice()) {
     }
+    endOfSlice();
 }
 
 void TorvalMain::dispatchLine(const QString &line)
@@ -163,31 +166,40 @@ void TorvalMain::OnChannel(const QString &line)
     receive->roster->clear();
     setCursor(Qt::ArrowCursor);
     CurrentChannel = *channel;
-    appendDisplayLine(Text2, channelAnnouncement(CurrentChannel));
+    showDisplayLine(Text2, channelAnnouncement(CurrentChannel));
     refreshChannelCaption();
 }
 
 void TorvalMain::OnTalk(const QString &line)
 {
     const std::optional<MessageFields> fields = cutMessage(line, kTalkNameStart);
-    appendDisplayLine(Text2, fields ? talkBody(*fields) : rawLine(line));
+    const QString body = fields ? talkBody(*fields) : rawLine(line);
+    if (fields)
+        noticeMessage(false, fields->name, fields->text, body);
+    showDisplayLine(Text2, body);
 }
 
 void TorvalMain::OnWhisper(const QString &line)
 {
     const std::optional<MessageFields> fields = cutMessage(line, kWhisperNameStart);
-    appendDisplayLine(Text3, fields ? whisperBody(*fields) : rawLine(line));
+    const QString body = fields ? whisperBody(*fields) : rawLine(line);
+    if (fields)
+        noticeMessage(true, fields->name, fields->text, body);
+    showDisplayLine(Text3, body);
 }
 
 void TorvalMain::OnInfo(const QString &line)
 {
-    appendPlainLine(Text2, cutInfoText(line));
+    showPlainLine(Text2, cutInfoText(line));
 }
 
 void TorvalMain::OnEmote(const QString &line)
 {
     const std::optional<MessageFields> fields = cutMessage(line, kEmoteNameStart);
-    appendDisplayLine(Text2, fields ? emoteBody(*fields) : rawLine(line));
+    const QString body = fields ? emoteBody(*fields) : rawLine(line);
+    if (fields)
+        noticeMessage(false, fields->name, fields->text, body);
+    showDisplayLine(Text2, body);
 }
 
 void TorvalMain::refreshChannelCaption()

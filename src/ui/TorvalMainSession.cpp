@@ -79,6 +79,7 @@ void TorvalMain::Connect_Click()
     loginSent = false;
     linkEverUp = false;
     connectFailureShown = false;
+    startLog();
     Winsock1->connectToHost(ServerAddress, gatewayPort());
     IsConnected = true;
     SaveSetting(Keys::Server, ServerAddress);
@@ -93,6 +94,7 @@ void TorvalMain::Connect_Click()
 
 void TorvalMain::ProceedLogin()
 {
+    startLog();
     setCursor(Qt::WaitCursor);
     // Written while the connection may still be being made: the socket queues
     // the bytes and sends them once connected.
@@ -138,7 +140,7 @@ void TorvalMain::Winsock1_Error()
         return;
     connectFailureShown = true;
     const QString reason = connectFailureReason(Winsock1->error(), Winsock1->errorString());
-    appendDisplayLine(Text2, QStringLiteral("Could not connect to %1: %2.").arg(ServerAddress, reason));
+    showDisplayLine(Text2, QStringLiteral("Could not connect to %1: %2.").arg(ServerAddress, reason));
 }
 
 bool TorvalMain::canSend() const

@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+#include "gui/ChatWindow.h"
+#include "session/Globals.h"
+#include "settings/Settings.h"
 #include "ui/Alerts.h"
 
 #include <QDBusConnection>
@@ -34,6 +37,8 @@ class tst_alerts : public QObject
 {
     Q_OBJECT
 
+    TestStore store;
+    FixedClock clock;
     QProcess m_daemon;
     QString m_address;
 
@@ -46,6 +51,8 @@ private slots:
         QTRY_VERIFY(m_daemon.canReadLine());
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
         QVERIFY(!m_address.isEmpty());
+        // The window's notifier uses the session bus: this private one.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
     }
     void cleanupTestCase()
     {
@@ -80,6 +87,30 @@ private slots:
         QCOMPARE(fake.calls.size(), 3);
         QDBusConnection::disconnectFromBus(QStringLiteral("service"));
         QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+    }
+
+    void windowAlertsOnWhisperAndMentionWhileInactive()
+    {
+        TestStore::clear();
+        SaveSetting(Keys::AlertSeconds, QStringLiteral("1"));
+        QDBusConnection service = QDBusConnection::connectToBus(m_address, QStringLiteral("service2"));
+        FakeNotifications fake;
+        QVERIFY(service.registerObject(QLatin1String(kNotifyPath), &fake, QDBusConnection::ExportAllSlots));
+        QVERIFY(service.registerService(QLatin1String(kNotifyService)));
+        LoginName = QStringLiteral("Tester");
+        ChatWindow w; // never shown, so never the active window
+        QVERIFY(w.connectNow());
+        w.server.send("1005 TALK bo 0010 \"nothing for you\"\r\n"
+                      "1004 WHISPER cy 0010 \"psst <i>\"\r\n"
+                      "1005 TALK bo 0010 \"tester: look\"\r\n"
+                      "1004 WHISPER cy 0010 \"again\"\r\n");
+        QTRY_COMPARE(fake.calls.size(), 1);
+        QCOMPARE(fake.calls.first(), QStringLiteral("Whisper from cy | psst &lt;i&gt;"));
+        QTRY_COMPARE_WITH_TIMEOUT(fake.calls.size(), 2, 3000);
+        QCOMPARE(fake.calls.last(), QStringLiteral("Vesk Chat | 1 more whisper and 1 more mention"));
+        QTest::qWait(1200);
+        QCOMPARE(fake.calls.size(), 2);
+        QDBusConnection::disconnectFromBus(QStringLiteral("service2"));
     }
 
     void noServiceIsSilent()
