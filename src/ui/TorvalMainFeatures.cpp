@@ -29,6 +29,17 @@ void TorvalMain::prepareFeatures()
     features->findBar = new FindBar(this);
     auto *find = new QShortcut(QKeySequence::Find, this, this, &TorvalMain::openFindBar);
     find->setContext(Qt::WindowShortcut);
+    // F3 also works from the pane being searched, while the bar is open.
+    auto *next = new QShortcut(QKeySequence(Qt::Key_F3), this);
+    connect(next, &QShortcut::activated, features->findBar, [bar = features->findBar] {
+        if (bar->isVisible())
+            bar->findNext();
+    });
+    auto *previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
+    connect(previous, &QShortcut::activated, features->findBar, [bar = features->findBar] {
+        if (bar->isVisible())
+            bar->findPrevious();
+    });
     for (QPlainTextEdit *pane : {Text2, Text3})
         pane->installEventFilter(this);
 

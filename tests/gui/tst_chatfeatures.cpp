@@ -5,6 +5,7 @@
 #include "log/ChatLog.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"
+#include "ui/FindBar.h"
 
 #include <QTextBlock>
 #include <QTextLayout>
@@ -106,6 +107,41 @@ private slots:
         w.server.send("1018 INFO \"two\"\r\n");
         QTRY_VERIFY(w.chatPane()->toPlainText().endsWith(QStringLiteral("two\n")));
         QCOMPARE(w.chatPane()->toPlainText().count(QLatin1String(kLogPausedPrefix)), 1);
+    }
+
+    void ctrlFSearchesThePaneInUse_data()
+    {
+        QTest::addColumn<QString>("focused");
+        QTest::addColumn<QString>("searched");
+        QTest::newRow("from the input line") << "Text1" << "Text2";
+        QTest::newRow("from the chat pane") << "Text2" << "Text2";
+        QTest::newRow("from the whisper pane") << "Text3" << "Text3";
+    }
+    void ctrlFSearchesThePaneInUse()
+    {
+        QFETCH(QString, focused);
+        QFETCH(QString, searched);
+        ChatWindow w;
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        appendDisplayLine(w.chatPane(), QStringLiteral("one two"));
+        appendDisplayLine(w.whisperPane(), QStringLiteral("two two"));
+        QWidget *start = control<QWidget>(&w.window, focused.toLatin1());
+        start->setFocus();
+        QTRY_VERIFY(start->hasFocus());
+        QTest::keyClick(&w.window, Qt::Key_F, Qt::ControlModifier);
+        auto *bar = control<FindBar>(&w.window, "FindBar");
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->pane()->objectName(), searched);
+        auto *text = control<QLineEdit>(bar, "FindText");
+        QVERIFY(text->hasFocus());
+        QTest::keyClicks(text, QStringLiteral("two"));
+        QCOMPARE(bar->countText(), searched == u"Text2" ? QStringLiteral("1 of 1") : QStringLiteral("1 of 2"));
+        QTest::keyClick(text, Qt::Key_F3);
+        QCOMPARE(bar->countText(), searched == u"Text2" ? QStringLiteral("1 of 1") : QStringLiteral("2 of 2"));
+        QTest::keyClick(text, Qt::Key_Escape);
+        QVERIFY(!bar->isVisible());
+        QTRY_VERIFY(start->hasFocus());
     }
 };
 
