@@ -55,7 +55,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   read -r -t 15 -u "$xvfb_fd" display_number || true
   exec {xvfb_fd}<&-
   [ -n "$display_number" ] ||
-    fail "no display found, and the virtual screen (Xvfb) did not start within 15 seconds." "$xvfb_log"
+    fail "no display found, and the virtual screen (Xvfb) did not come up: it exited, or named no display within 15 seconds." "$xvfb_log"
   export DISPLAY=":$display_number"
   echo "No display found: Vesk Chat runs on the virtual screen $DISPLAY (Xvfb)."
 fi
