@@ -173,6 +173,7 @@ void TorvalMain::buildControls()
     Winsock1 = new ChatLink(this);
     connect(Winsock1, &ChatLink::eventsReceived, this, &TorvalMain::Winsock1_DataArrival);
     connect(Winsock1, &ChatLink::connectFailed, this, &TorvalMain::Winsock1_Error);
+    connect(Winsock1, &ChatLink::linkLost, this, &TorvalMain::Winsock1_Lost);
 }
 
 void TorvalMain::Form_Load()
