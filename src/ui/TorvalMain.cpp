@@ -94,6 +94,10 @@ void TorvalMain::buildControls()
         member->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         member->setPlainText(QString::fromLatin1(text));
         configurePane(member);
+        // History is read, selected and copied, never typed into; Tab moves on.
+        member->setReadOnly(true);
+        member->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        member->setTabChangesFocus(true);
         placeTwips(member, r.left, r.top, r.width, r.height);
         geometryTwips.insert(member, r);
     };
@@ -157,7 +161,7 @@ void TorvalMain::buildControls()
                                        Send, Slap, cmdChannel, cmdIdle, cmdHelp};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    Text3->setFocus();
+    Text1->setFocus();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
