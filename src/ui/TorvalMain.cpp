@@ -56,8 +56,6 @@ TorvalMain::TorvalMain(QWidget *parent)
     setWindowTitle(QString::fromLatin1(kProgramTitle));
     setWindowIcon(appIcon());
     setFont(designFont(8.25));
-    setColours(this, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
-    setAutoFillBackground(true);
     resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
 
     buildControls();
@@ -105,6 +103,7 @@ void TorvalMain::buildControls()
     label(lblTitle, "lblTitle", kProgramTitle, {0, 120, 10575, 615});
     lblTitle->setFont(designFont(24));
     lblTitle->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    blackOnLightGrey(lblTitle);
     lblTitle->setAutoFillBackground(true);
 
     label(LabelCoverUp, "LabelCoverUp", "", {-120, -120, 1695, 375});
@@ -113,7 +112,7 @@ void TorvalMain::buildControls()
     label(Channel, "Channel", kNoChannelCaption, {7320, 840, 3135, 255});
     Channel->setFont(designFont(12, true));
     Channel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    setColours(Channel, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
+    blackOnLightGrey(Channel);
 
     pane(Text2, "Text2", kChatPaneText, "Chat Window", {1680, 840, 5535, 6015});
     blackOnWhite(Text2);
@@ -184,6 +183,9 @@ void TorvalMain::buildControls()
 void TorvalMain::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
+    // Painted, not set in the palette, so that the controls the design leaves
+    // at default colours take all of theirs from the system.
+    painter.fillRect(rect(), kLightGrey);
     painter.drawPixmap(0, 0, mainCornerPicture());
 }
 
