@@ -12,8 +12,6 @@
 
 namespace {
 
-PaneAppendBatch *g_batch = nullptr;
-
 // The document starts a new block at these besides the line feed, so a
 // received line holding one would show as two pane lines.
 bool isBlockBreak(QChar c)
@@ -82,10 +80,6 @@ void configurePane(QPlainTextEdit *pane)
 
 void appendPlainLine(QPlainTextEdit *pane, const QString &text)
 {
-    if (g_batch) {
-        g_batch->add(pane, text);
-        return;
-    }
     QString line;
     line.reserve(text.size() + 1);
     appendLineTo(line, text);
@@ -94,56 +88,35 @@ void appendPlainLine(QPlainTextEdit *pane, const QString &text)
 
 void appendDisplayLine(QPlainTextEdit *pane, const QString &body)
 {
-    const QString time = g_batch ? g_batch->time() : formattedTime();
-    appendPlainLine(pane, QLatin1Char('[') + time + QLatin1String("] ") + body);
+    appendPlainLine(pane, QLatin1Char('[') + formattedTime() + QLatin1String("] ") + body);
 }
 
-PaneAppendBatch::PaneAppendBatch() : m_outermost(g_batch == nullptr)
+QString &PaneAppendBatch::linesFor(QPlainTextEdit *pane)
 {
-    if (m_outermost)
-        g_batch = this;
-}
-
-PaneAppendBatch::~PaneAppendBatch()
-{
-    if (!m_outermost)
-        return;
-    flush();
-    g_batch = nullptr;
-}
-
-PaneAppendBatch *PaneAppendBatch::current()
-{
-    return g_batch;
-}
-
-const QString &PaneAppendBatch::time()
-{
-    if (!m_outermost)
-        return g_batch->time();
-    if (m_time.isEmpty())
-        m_time = formattedTime();
-    return m_time;
-}
-
-void PaneAppendBatch::add(QPlainTextEdit *pane, const QString &line)
-{
-    if (!m_outermost) {
-        g_batch->add(pane, line);
-        return;
-    }
     auto it = std::find_if(m_pending.begin(), m_pending.end(), [pane](const Pending &p) { return p.pane == pane; });
     if (it == m_pending.end())
         it = m_pending.insert(m_pending.end(), Pending{pane, {}});
-    appendLineTo(it->lines, line);
+    return it->lines;
+}
+
+void PaneAppendBatch::addPlainLine(QPlainTextEdit *pane, const QString &text)
+{
+    appendLineTo(linesFor(pane), text);
+}
+
+void PaneAppendBatch::addDisplayLine(QPlainTextEdit *pane, const QString &body)
+{
+    if (m_time.isEmpty())
+        m_time = formattedTime();
+    QString &lines = linesFor(pane);
+    lines += u'[';
+    lines += m_time;
+    lines += QLatin1String("] ");
+    appendLineTo(lines, body);
 }
 
 void PaneAppendBatch::flush()
 {
-    if (!m_outermost) {
-        g_batch->flush();
-        return;
-    }
     for (Pending &pending : m_pending) {
         if (pending.pane && !pending.lines.isEmpty())
             writeLines(pending.pane, pending.lines);

@@ -23,25 +23,21 @@ void appendDisplayLine(QPlainTextEdit *pane, const QString &body);
 // The same without the timestamp (server information lines).
 void appendPlainLine(QPlainTextEdit *pane, const QString &text);
 
-// While one of these lives, the appends above gather their lines and it
-// writes them when it ends, in one edit per pane, caret at the end. The
-// result is the same as appending line by line; a flood costs far less.
-// The clock is read once per batch: a batch spans milliseconds, and reading
-// the local time costs more than formatting a line. Nested batches join the
-// outermost one.
+// Gathers the lines of one received slice and writes them when it ends (or
+// at flush), in one edit per pane, caret at the end. The result is the same
+// as appending line by line; a flood costs far less. The clock is read once
+// per batch: a batch spans milliseconds, and reading the local time costs
+// more than formatting a line.
 class PaneAppendBatch
 {
 public:
-    PaneAppendBatch();
-    ~PaneAppendBatch();
+    PaneAppendBatch() = default;
+    ~PaneAppendBatch() { flush(); }
     PaneAppendBatch(const PaneAppendBatch &) = delete;
     PaneAppendBatch &operator=(const PaneAppendBatch &) = delete;
 
-    // The batch collecting appends right now, if any.
-    static PaneAppendBatch *current();
-    void add(QPlainTextEdit *pane, const QString &line);
-    // The time of day for display lines, read at the first one.
-    const QString &time();
+    void addDisplayLine(QPlainTextEdit *pane, const QString &body);
+    void addPlainLine(QPlainTextEdit *pane, const QString &text);
     // Writes what was gathered so far.
     void flush();
 
@@ -50,7 +46,8 @@ private:
         QPointer<QPlainTextEdit> pane;
         QString lines; // each followed by a line feed
     };
+    QString &linesFor(QPlainTextEdit *pane);
+
     std::vector<Pending> m_pending;
     QString m_time;
-    bool m_outermost;
 };

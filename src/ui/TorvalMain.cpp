@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "ui/TorvalMain.h"
 
-#include "reception/ReceiveState.h"
+#include "layout/Layout.h"
+#include "session/ChatLink.h"
+#include "settings/Settings.h"
 #include "ui/FeatureState.h"
 #include "ui/DesignStyle.h"
 #include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
 #include "ui/FrmChannel.h"
-#include "layout/Layout.h"
-#include "ui/TorvalMod1.h"
 #include "ui/Images.h"
+#include "ui/TorvalMod1.h"
 #include "ui/Twips.h"
 #include "ui/frmAbout.h"
 #include "ui/frmHelp.h"
@@ -22,7 +23,6 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTcpSocket>
 #include <QTimer>
 
 namespace {
@@ -51,14 +51,12 @@ void showSingle(QPointer<Window> &window, Args... args)
 } // namespace
 
 TorvalMain::TorvalMain(QWidget *parent)
-    : QWidget(parent), receive(std::make_unique<ReceiveState>()), features(std::make_unique<FeatureState>())
+    : QWidget(parent), features(std::make_unique<FeatureState>())
 {
     setObjectName(QStringLiteral("TorvalMain"));
     setWindowTitle(QString::fromLatin1(kProgramTitle));
     setWindowIcon(appIcon());
     setFont(designFont(8.25));
-    setColours(this, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
-    setAutoFillBackground(true);
     resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
 
     buildControls();
@@ -96,6 +94,10 @@ void TorvalMain::buildControls()
         member->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         member->setPlainText(QString::fromLatin1(text));
         configurePane(member);
+        // History is read, selected and copied, never typed into; Tab moves on.
+        member->setReadOnly(true);
+        member->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        member->setTabChangesFocus(true);
         placeTwips(member, r.left, r.top, r.width, r.height);
         geometryTwips.insert(member, r);
     };
@@ -103,6 +105,7 @@ void TorvalMain::buildControls()
     label(lblTitle, "lblTitle", kProgramTitle, {0, 120, 10575, 615});
     lblTitle->setFont(designFont(24));
     lblTitle->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    blackOnLightGrey(lblTitle);
     lblTitle->setAutoFillBackground(true);
 
     label(LabelCoverUp, "LabelCoverUp", "", {-120, -120, 1695, 375});
@@ -111,7 +114,7 @@ void TorvalMain::buildControls()
     label(Channel, "Channel", kNoChannelCaption, {7320, 840, 3135, 255});
     Channel->setFont(designFont(12, true));
     Channel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    setColours(Channel, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
+    blackOnLightGrey(Channel);
 
     pane(Text2, "Text2", kChatPaneText, "Chat Window", {1680, 840, 5535, 6015});
     blackOnWhite(Text2);
@@ -133,7 +136,8 @@ void TorvalMain::buildControls()
     Roomlist->setFont(designFont(8.25, true));
     Roomlist->setUniformItemSizes(true);
     blackOnWhite(Roomlist);
-    Roomlist->addItem(QString::fromLatin1(kUserListPlaceholder));
+    roster.append(QString::fromLatin1(kUserListPlaceholder));
+    Roomlist->addItems(roster.entries());
     placeTwips(Roomlist, 7560, 1200, 2655, 3735);
     geometryTwips.insert(Roomlist, {7560, 1200, 2655, 3735});
 
@@ -159,7 +163,7 @@ void TorvalMain::buildControls()
                                        Send, Slap, cmdChannel, cmdIdle, cmdHelp};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    Text3->setFocus();
+    Text1->setFocus();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -171,17 +175,26 @@ void TorvalMain::buildControls()
     connect(TimerIdle, &QTimer::timeout, this, &TorvalMain::TimerIdle_Timer);
     TimerIdle->start();
 
-    Winsock1 = new QTcpSocket(this);
-    Winsock1->setObjectName(QStringLiteral("Winsock1"));
-    connect(Winsock1, &QTcpSocket::readyRead, this, &TorvalMain::Winsock1_DataArrival);
-    connect(Winsock1, &QTcpSocket::errorOccurred, this, &TorvalMain::Winsock1_Error);
-    connect(Winsock1, &QTcpSocket::connected, this, [this] { linkEverUp = true; });
-    prepareReception();
+    Winsock1 = new ChatLink(this);
+    connect(Winsock1, &ChatLink::eventsReceived, this, &TorvalMain::Winsock1_DataArrival);
+    connect(Winsock1, &ChatLink::connectFailed, this, &TorvalMain::Winsock1_Error);
+    connect(Winsock1, &ChatLink::linkLost, this, &TorvalMain::Winsock1_Lost);
+}
+
+void TorvalMain::Form_Load()
+{
+    IdleSeconds = toInt16OrZero(GetSetting(Keys::IdleTime));
+    IdleMessage = GetSetting(Keys::IdleString);
+    SetButtonStates(true, false, false, true);
+    IdleCount = 0;
 }
 
 void TorvalMain::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
+    // Painted, not set in the palette, so that the controls the design leaves
+    // at default colours take all of theirs from the system.
+    painter.fillRect(rect(), kLightGrey);
     painter.drawPixmap(0, 0, mainCornerPicture());
 }
 
@@ -215,7 +228,7 @@ bool TorvalMain::eventFilter(QObject *watched, QEvent *event)
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         const QString text = key->text();
         if (enter || text.size() == 1) {
-            int KeyAscii = enter ? 13 : text.at(0).unicode();
+            int KeyAscii = enter ? kEnterKey : text.at(0).unicode();
             Text1_KeyPress(KeyAscii);
             if (KeyAscii == 0)
                 return true;
@@ -238,10 +251,35 @@ void TorvalMain::ApplyLayout()
 {
     const double W = pixelsToTwips(frameGeometry().width());
     const double H = pixelsToTwips(frameGeometry().height());
-    for (const LayoutAssignment &a : layoutForWindow(ScreenSize, W, H)) {
-        if (auto *widget = findChild<QWidget *>(QLatin1String(a.control)))
-            moveControl(widget, a.property, a.value);
+    for (const LayoutAssignment &a : layoutForWindow(ScreenSize, W, H))
+        moveControl(layoutControl(a.control), a.property, a.value);
+}
+
+QWidget *TorvalMain::layoutControl(LayoutControl control) const
+{
+    using C = LayoutControl;
+    switch (control) {
+    case C::lblTitle: return lblTitle;
+    case C::Channel: return Channel;
+    case C::Text1: return Text1;
+    case C::Text2: return Text2;
+    case C::Text3: return Text3;
+    case C::Roomlist: return Roomlist;
+    case C::Connect: return Connect;
+    case C::Disconnect: return Disconnect;
+    case C::cmdChannel: return cmdChannel;
+    case C::About: return About;
+    case C::Quit: return Quit;
+    case C::Slap: return Slap;
+    case C::Kick: return Kick;
+    case C::Squelch: return Squelch;
+    case C::UnSquelch: return UnSquelch;
+    case C::Ban: return Ban;
+    case C::Whisper: return Whisper;
+    case C::Whois: return Whois;
+    case C::Send: return Send;
     }
+    Q_UNREACHABLE();
 }
 
 void TorvalMain::moveControl(QWidget *control, LayoutProperty property, double twips)

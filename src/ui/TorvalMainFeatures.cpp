@@ -65,6 +65,18 @@ void TorvalMain::showPlainLine(QPlainTextEdit *pane, const QString &text)
     features->log.append(text);
 }
 
+void TorvalMain::showDisplayLine(PaneAppendBatch &batch, QPlainTextEdit *pane, const QString &body)
+{
+    batch.addDisplayLine(pane, body);
+    features->log.append(body);
+}
+
+void TorvalMain::showPlainLine(PaneAppendBatch &batch, QPlainTextEdit *pane, const QString &text)
+{
+    batch.addPlainLine(pane, text);
+    features->log.append(text);
+}
+
 void TorvalMain::startLog()
 {
     features->log.setServer(ServerAddress);

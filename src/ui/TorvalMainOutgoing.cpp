@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "ui/TorvalMain.h"
 
-#include "outgoing/IdleTick.h"
 #include "outgoing/CommandLines.h"
+#include "outgoing/IdleTick.h"
 #include "outgoing/TypedLine.h"
+#include "reception/EventLine.h"
+#include "session/ChatLink.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"
-#include "time/Clock.h"
 #include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
 #include "ui/TorvalMod1.h"
@@ -16,7 +17,6 @@
 #include <QPlainTextEdit>
 
 namespace {
-constexpr int kEnterKey = 13;
 constexpr char kNotConnectedNotice[] =
     "Not connected: nothing was sent and your line was kept. Connect to a server first.";
 constexpr char kIdleTitle[] = "Idle";
@@ -51,15 +51,6 @@ struct InputLineState {
 };
 } // namespace
 
-void TorvalMain::Form_Load()
-{
-    TimeFormat = QLatin1String(kShortTime);
-    IdleSeconds = toInt16OrZero(GetSetting(Keys::IdleTime));
-    IdleMessage = GetSetting(Keys::IdleString);
-    SetButtonStates(true, false, false, true);
-    IdleCount = 0;
-}
-
 void TorvalMain::Send_Click()
 {
     const QString typed = Text1->text();
@@ -87,7 +78,7 @@ bool TorvalMain::sendInputLine()
         break;
     }
 
-    if (!canSend()) {
+    if (!Winsock1->canSend()) {
         showDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
         return false;
     }
@@ -97,12 +88,12 @@ bool TorvalMain::sendInputLine()
         SendCommand(line.text);
         return true;
     }
-    if (!sendLine(line.text)) {
+    if (!Winsock1->sendLine(line.text)) {
         showDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
         return false;
     }
     if (line.isEchoed())
-        showDisplayLine(Text2, ownLineBody(LoginName, line.text));
+        showDisplayLine(Text2, talkBody(LoginName, line.text));
     Text1->clear();
     return true;
 }
@@ -164,7 +155,7 @@ void TorvalMain::Whisper_Click()
     const QString entry = selectedEntry();
     const QString typed = Text1->text();
     // A whisper that cannot go out is not recorded as sent; Send reports why.
-    if (canSend())
+    if (Winsock1->canSend())
         showDisplayLine(Text3, whisperEcho(entry, typed));
     SendCommand(whisperLine(entry, typed));
 }
@@ -190,7 +181,7 @@ void TorvalMain::TimerIdle_Timer()
 {
     const IdleTick tick = idleTick(IdleCount, IdleSeconds);
     IdleCount = tick.count;
-    if (!tick.announce || !canSend())
+    if (!tick.announce || !Winsock1->canSend())
         return;
     const InputLineState typing = InputLineState::of(Text1);
     SendCommand(idleAnnouncement(IdleMessage));

@@ -14,7 +14,7 @@ bool caretAtEnd(const QPlainTextEdit &pane)
 
 } // namespace
 
-class TestDisplayPane : public QObject
+class tst_displaypane : public QObject
 {
     Q_OBJECT
 
@@ -35,16 +35,16 @@ private slots:
     {
         FixedClock clock;
         QPlainTextEdit oneByOne[2], batched[2];
-        auto write = [](QPlainTextEdit *panes) {
-            for (int i = 0; i < 50; ++i)
-                (i % 7 ? appendDisplayLine : appendPlainLine)(&panes[i % 2], QString::number(i) + u'\u2029');
-        };
-        write(oneByOne);
+        auto line = [](int i) { return QString::number(i) + u'\u2029'; };
+        for (int i = 0; i < 50; ++i)
+            (i % 7 ? appendDisplayLine : appendPlainLine)(&oneByOne[i % 2], line(i));
         {
-            PaneAppendBatch outer;
-            {
-                PaneAppendBatch inner; // joins the outer one
-                write(batched);
+            PaneAppendBatch batch;
+            for (int i = 0; i < 50; ++i) {
+                if (i % 7)
+                    batch.addDisplayLine(&batched[i % 2], line(i));
+                else
+                    batch.addPlainLine(&batched[i % 2], line(i));
             }
             QCOMPARE(batched[0].toPlainText(), QString());
         }
@@ -62,7 +62,7 @@ private slots:
         for (int i = 0; i < kLines; i += 500) {
             PaneAppendBatch batch;
             for (int j = i; j < i + 500; ++j)
-                appendPlainLine(&pane, QString::number(j));
+                batch.addPlainLine(&pane, QString::number(j));
         }
         appendPlainLine(&pane, QStringLiteral("last"));
 
@@ -74,5 +74,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDisplayPane)
+QTEST_MAIN(tst_displaypane)
 #include "tst_displaypane.moc"

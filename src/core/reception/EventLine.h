@@ -23,7 +23,7 @@ inline constexpr int kEmoteNameStart = 12;   // "1023"
 // the character before P is a space, the four from P are hexadecimal digits
 // and the one after them is a space or the final carriage return. 0 when the
 // line has none.
-int FindFlagsPos(const QString &line, int nameStart);
+int FindFlagsPos(QStringView line, int nameStart);
 
 struct MessageFields {
     QString name; // characters nameStart to P-2
@@ -47,8 +47,10 @@ std::optional<QString> cutChannelName(QStringView line);
 // Only the space character, not other white space, as the roster compares entries.
 QStringView trimSpaces(QStringView text);
 
-QString talkBody(const MessageFields &fields);
-QString whisperBody(const MessageFields &fields);
-QString emoteBody(const MessageFields &fields);
+// The bodies of display lines: "<name> text" (talk, and the user's own
+// lines), "<FROM: name> text" (whispers) and "<name text> " (emotes).
+QString talkBody(const QString &name, const QString &text);
+QString whisperBody(const QString &name, const QString &text);
+QString emoteBody(const QString &name, const QString &text);
 QString channelAnnouncement(const QString &channel);
 QString channelCaption(const QString &channel, int entries);
