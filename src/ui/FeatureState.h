@@ -4,6 +4,7 @@
 #include "outgoing/InputHistory.h"
 #include "outgoing/NameCompletion.h"
 #include "log/ChatLog.h"
+#include "session/Reconnect.h"
 
 #include <memory>
 
@@ -13,7 +14,7 @@ class DesktopNotifier;
 
 // What the main window keeps for the features it has beyond the design:
 // the input line's history and name completion, the find bar, and the marks
-// on the panes, the chat log and the alerts. Each switch is read from the settings when the window is made.
+// on the panes, the chat log, the alerts and reconnecting. Each switch is read from the settings when the window is made.
 struct FeatureState {
     bool historyOn = true;
     bool completionOn = true;
@@ -27,4 +28,6 @@ struct FeatureState {
     int alertSeconds = 5;
     DesktopNotifier *notifier = nullptr; // made at the first alert: it opens the session bus
     ChatLog log;
+    bool autoReconnect = false;
+    Reconnector reconnect;
 };

@@ -161,7 +161,7 @@ private:
     QString IdleMessage;
     qint16 IdleCount = 0;
 
-    // ---- Beyond the design: input history, name completion, find, pane marks, chat log, alerts (src/ui/TorvalMainFeatures.cpp) ----
+    // ---- Beyond the design: input history, name completion, find, pane marks, chat log, alerts, reconnect (TorvalMainFeatures.cpp) ----
 private:
     void prepareFeatures();
     // Up, Down and Tab in the input line; true when the key was used.
@@ -179,6 +179,15 @@ private:
     void endOfSlice();
     // A received talk, emote or whisper, before its line is shown: mention marks and alerts.
     void noticeMessage(bool whisper, const QString &name, const QString &text, const QString &body);
+    // With AutoReconnect on: a lost link is noted in the chat pane and tried
+    // again later; false when the design's lost-link handling applies.
+    bool reconnectAfterLoss(const QString &notice);
+    // A try to get the link back failed; false when no reconnect is under way.
+    bool reconnectFailed(const QString &reason);
+    void reconnectNow();
+    // A channel line arrived: a reconnect that was under way has succeeded.
+    void loginCompleted();
+    void stopReconnecting();
 
     std::unique_ptr<FeatureState> features;
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/TorvalMain.h"
 
+#include "outgoing/CommandLines.h"
+#include "session/ChatLink.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"
 #include "text/TextMarks.h"
@@ -12,6 +14,9 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -50,6 +55,8 @@ void TorvalMain::prepareFeatures()
     const QString folder = GetSetting(Keys::LogsFolder);
     features->log.setFolder(folder.trimmed().isEmpty() ? ChatLog::defaultFolder() : folder);
     features->log.setEnabled(isOn(Keys::LogsEnabled));
+    features->autoReconnect = isOn(Keys::AutoReconnect);
+    connect(&features->reconnect, &Reconnector::attemptDue, this, &TorvalMain::reconnectNow);
     connect(&features->log, &ChatLog::failed, this, [this](const QString &message) { appendDisplayLine(Text2, message); });
 }
 
@@ -164,4 +171,51 @@ void TorvalMain::placeFindBar()
     const int height = bar->sizeHint().height();
     bar->setGeometry(pane.left(), pane.bottom() + 1 - height, pane.width(), height);
     bar->raise();
+}
+
+bool TorvalMain::reconnectAfterLoss(const QString &notice)
+{
+    if (!features->autoReconnect || !IsConnected)
+        return false;
+    Timer1->stop(); // the watchdog would report the loss in a message box
+    clearRoster();
+    refreshChannelCaption();
+    SetButtonStates(false, true, false, true);
+    const int seconds = features->reconnect.schedule();
+    showDisplayLine(Text2, notice + tr(" Connecting again in %1 s.").arg(seconds));
+    return true;
+}
+
+bool TorvalMain::reconnectFailed(const QString &reason)
+{
+    if (!features->reconnect.isActive() || !IsConnected)
+        return false;
+    const int seconds = features->reconnect.schedule();
+    showDisplayLine(Text2, tr("Could not connect to %1: %2. Trying again in %3 s.").arg(ServerAddress, reason).arg(seconds));
+    return true;
+}
+
+void TorvalMain::reconnectNow()
+{
+    if (!IsConnected)
+        return;
+    Winsock1->connectTo(ServerAddress, gatewayPort());
+    Winsock1->writeHandshake(LoginName, LoginPassword);
+}
+
+void TorvalMain::loginCompleted()
+{
+    if (!features->reconnect.isActive())
+        return;
+    features->reconnect.succeeded();
+    SetButtonStates(false, true, true, true);
+    Timer1->start(); // the watchdog, at its interval from the first login
+    const QString home = GetSetting(Keys::HomeChannel);
+    if (home != QLatin1String(Keys::HomeChannel.defaultValue) && !home.isEmpty() && home != CurrentChannel)
+        Winsock1->sendLine(channelLine(home));
+}
+
+void TorvalMain::stopReconnecting()
+{
+    features->reconnect.stop();
 }

@@ -62,6 +62,7 @@ void TorvalMain::OnChannel(const ChatEvent &event, PaneAppendBatch &batch)
     CurrentChannel = event.name;
     showDisplayLine(batch, Text2, channelAnnouncement(CurrentChannel));
     refreshChannelCaption();
+    loginCompleted();
 }
 
 void TorvalMain::OnTalk(const ChatEvent &event, PaneAppendBatch &batch)

@@ -43,6 +43,7 @@ void TorvalMain::clearSession()
 
 void TorvalMain::Connect_Click()
 {
+    stopReconnecting();
     clearSession();
     {
         frmServers picker(this);
@@ -77,6 +78,7 @@ void TorvalMain::ProceedLogin()
 void TorvalMain::Disconnect_Click()
 {
     IsConnected = false;
+    stopReconnecting();
     Timer1->stop();
     SetButtonStates(true, false, false, true);
     clearSession();
@@ -101,7 +103,7 @@ void TorvalMain::Timer1_Timer()
 
 void TorvalMain::Winsock1_Error(const QString &reason)
 {
-    if (!IsConnected)
+    if (!IsConnected || reconnectFailed(reason))
         return;
     linkEndNotice = QStringLiteral("Could not connect to %1: %2.").arg(ServerAddress, reason);
     showDisplayLine(Text2, linkEndNotice);
@@ -110,4 +112,5 @@ void TorvalMain::Winsock1_Error(const QString &reason)
 void TorvalMain::Winsock1_Lost(const QString &reason)
 {
     linkEndNotice = QStringLiteral("The connection to %1 was lost at %2: %3.").arg(ServerAddress, formattedTime(), reason);
+    reconnectAfterLoss(linkEndNotice);
 }
