@@ -8,12 +8,5 @@ jobs="${VESK_BUILD_JOBS:-2}"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=ON -DVESK_BUILD_FUZZ=OFF >/dev/null
-cmake --build "$build" --target flood_bench features_bench -j "$jobs"
-if [[ "${1:-}" == features ]]; then
-  QT_QPA_PLATFORM=offscreen "$build/bench/features_bench" "${@:2}"
-  exit
-fi
+cmake --build "$build" --target flood_bench -j "$jobs"
 QT_QPA_PLATFORM=offscreen "$build/bench/flood_bench" "$@"
-if [[ $# -eq 0 ]]; then
-  QT_QPA_PLATFORM=offscreen "$build/bench/features_bench"
-fi

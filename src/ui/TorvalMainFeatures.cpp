@@ -16,6 +16,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QLineEdit>
 #include <QListWidget>
@@ -167,9 +168,12 @@ void TorvalMain::placeFindBar()
     if (!bar->isVisible() || !bar->pane())
         return;
     // Over the foot of the pane it searches, so the window's design layout stays as it is.
-    const QRect pane = bar->pane()->geometry();
+    // Its scroll bar stays free.
+    QPlainTextEdit *pane = bar->pane();
+    const QRect area = pane->geometry();
+    const int width = area.width() - (pane->verticalScrollBar()->isVisible() ? pane->verticalScrollBar()->width() : 0);
     const int height = bar->sizeHint().height();
-    bar->setGeometry(pane.left(), pane.bottom() + 1 - height, pane.width(), height);
+    bar->setGeometry(area.left(), area.bottom() + 1 - height, width, height);
     bar->raise();
 }
 

@@ -81,15 +81,26 @@ void ChatLog::append(const QString &line)
 {
     if (!m_enabled || m_paused || m_folder.isEmpty())
         return;
-    const QDateTime now = currentDateTime();
-    if (!m_pending.isEmpty() && now.date() != m_pendingDate)
+    updateStamp();
+    if (!m_pending.isEmpty() && m_stampDate != m_pendingDate)
         flush(); // each file gets only its own day's lines
-    m_pendingDate = now.date();
-    m_pending += now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")).toUtf8();
+    m_pendingDate = m_stampDate;
+    m_pending += m_stamp;
     m_pending += line.toUtf8();
     m_pending += '\n';
     if (!m_flushTimer.isActive())
         m_flushTimer.start();
+}
+
+void ChatLog::updateStamp()
+{
+    const qint64 seconds = currentEpochSeconds();
+    if (seconds == m_stampSeconds)
+        return;
+    m_stampSeconds = seconds;
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(seconds);
+    m_stampDate = now.date();
+    m_stamp = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")).toUtf8();
 }
 
 void ChatLog::flush()

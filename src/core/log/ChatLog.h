@@ -46,6 +46,8 @@ signals:
 
 private:
     bool openFor(QDate date);
+    // Brings m_stamp up to the current second.
+    void updateStamp();
     void fail(const QString &reason);
 
     QString m_folder;
@@ -57,6 +59,10 @@ private:
     QDate m_pendingDate;  // the date of the lines in m_pending
     QByteArray m_pending; // UTF-8, each line ending in a line feed
     QTimer m_flushTimer;
+    // The local date and time are worked out once a second, not for every line.
+    qint64 m_stampSeconds = -1;
+    QDate m_stampDate;
+    QByteArray m_stamp; // "yyyy-MM-dd HH:mm:ss "
 };
 
 // A server name (host or address) as a folder name: letters, digits, '.',

@@ -37,6 +37,12 @@ QDateTime currentDateTime()
     return clock ? clock() : QDateTime::currentDateTime();
 }
 
+qint64 currentEpochSeconds()
+{
+    const auto &clock = dateTimeOverride();
+    return clock ? clock().toSecsSinceEpoch() : QDateTime::currentSecsSinceEpoch();
+}
+
 void setDateTimeClockForTesting(std::function<QDateTime()> clock)
 {
     dateTimeOverride() = std::move(clock);
