@@ -4,6 +4,7 @@
 // rebuilding the pane's whole text per line.
 #include "reception/EventLine.h"
 #include "reception/TextCodec.h"
+#include "session/ChatLink.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"
 #include "ui/DisplayPane.h"
@@ -144,6 +145,48 @@ double flood(const QByteArrayList &lines)
     return seconds;
 }
 
+// The same flood into a link alone: framing, decoding and cutting into
+// events, with no window to show them.
+void floodHeadless(const QByteArrayList &lines)
+{
+    ChatLink link;
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    QByteArray bytes = lines.join();
+    bytes += kDoneLine;
+
+    QElapsedTimer clock;
+    QElapsedTimer sinceTick;
+    qint64 longestGapMs = 0;
+    qint64 events = 0;
+    int slices = 0;
+    bool done = false;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
+    QObject::connect(&link, &ChatLink::eventsReceived, [&](const ChatEvents &slice) {
+        events += slice.size();
+        ++slices;
+        done = done || slice.last().text == QLatin1String("flood done");
+    });
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        QTcpSocket *peer = server.nextPendingConnection();
+        clock.start();
+        sinceTick.start();
+        ticker.start(10);
+        peer->write(bytes);
+    });
+    link.connectTo(QStringLiteral("127.0.0.1"), server.serverPort());
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+
+    std::printf("Flood: the same lines into a ChatLink alone (headless)\n");
+    std::printf("  end to end:            %.2f s, %.0f lines/s, %.0f events/s in %d slices\n", seconds,
+                lines.size() / seconds, events / seconds, slices);
+    std::printf("  longest loop stall:    %lld ms  (10 ms timer)\n", longestGapMs);
+}
+
 QString displayLine(int i)
 {
     return QStringLiteral("[12:34] <user%1> word%2 word%3 word%4 word%5").arg(i % 5000).arg(i % 997).arg(i % 13).arg(i).arg(i % 7);
@@ -157,7 +200,7 @@ double probe(QPlainTextEdit *pane, int &written, bool batched)
     if (batched) {
         PaneAppendBatch batch;
         for (int i = 0; i < kAppendProbeLines; ++i)
-            appendPlainLine(pane, displayLine(written++));
+            batch.addPlainLine(pane, displayLine(written++));
     } else {
         for (int i = 0; i < kAppendProbeLines; ++i)
             appendPlainLine(pane, displayLine(written++));
@@ -178,7 +221,7 @@ void appendCost()
         PaneAppendBatch batch;
         const int upTo = std::min(written + 5000, kDeepLine - 2 * kAppendProbeLines);
         while (written < upTo)
-            appendPlainLine(pane, displayLine(written++));
+            batch.addPlainLine(pane, displayLine(written++));
         QCoreApplication::processEvents();
     }
     const double singleDeep = probe(pane, written, false);
@@ -365,11 +408,13 @@ int main(int argc, char **argv)
     qputenv("XDG_DATA_HOME", QFile::encodeName(settings.filePath(QStringLiteral("data"))));
     SaveSetting(Keys::Alerts, QStringLiteral("0"));
 
-    // Optional argument: run only "flood", "append", "baseline", "features" or "find".
+    // Optional argument: run only "flood", "headless", "append", "baseline", "features" or "find".
     const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const QByteArrayList lines = floodLines();
     if (only.isEmpty() || only == QLatin1String("flood"))
         flood(lines);
+    if (only.isEmpty() || only == QLatin1String("headless"))
+        floodHeadless(lines);
     if (only.isEmpty() || only == QLatin1String("append"))
         appendCost();
     if (only.isEmpty() || only == QLatin1String("baseline"))

@@ -7,7 +7,6 @@
 #include "ui/Images.h"
 #include "ui/Twips.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -93,9 +92,7 @@ void ListPicker::Form_Load()
 
 void ListPicker::Load_Channels()
 {
-    const QString path = listFilePath(QLatin1String(design.listFile));
-    const std::optional<QStringList> entries =
-        FileExistsWithOpen(path) ? readListFile(path) : std::nullopt;
+    const std::optional<QStringList> entries = readListFile(listFilePath(QLatin1String(design.listFile)));
     if (!entries) {
         MsgBox(this, QLatin1String(design.missingMessage), QLatin1String(design.missingTitle));
         return;
