@@ -112,35 +112,6 @@ private slots:
         QCOMPARE(fake.calls.size(), 2);
         QDBusConnection::disconnectFromBus(QStringLiteral("service2"));
     }
-
-    void noServiceIsSilent()
-    {
-        QDBusConnection client = QDBusConnection::connectToBus(m_address, QStringLiteral("lonely"));
-        DesktopNotifier notifier(client);
-        notifier.notify(DesktopNotifier::Kind::Whisper, "Whisper from bo", "hi");
-        DesktopNotifier noBus(QDBusConnection(QStringLiteral("never connected")));
-        noBus.notify(DesktopNotifier::Kind::Whisper, "Whisper from bo", "hi");
-        QTest::qWait(100); // an error answer, if any, arrives and is dropped
-        QDBusConnection::disconnectFromBus(QStringLiteral("lonely"));
-    }
-
-    void heldAlertsText_data()
-    {
-        QTest::addColumn<int>("whispers");
-        QTest::addColumn<int>("mentions");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("one whisper") << 1 << 0 << "1 more whisper";
-        QTest::newRow("three whispers") << 3 << 0 << "3 more whispers";
-        QTest::newRow("mentions") << 0 << 2 << "2 more mentions";
-        QTest::newRow("both") << 1 << 1 << "1 more whisper and 1 more mention";
-    }
-    void heldAlertsText()
-    {
-        QFETCH(int, whispers);
-        QFETCH(int, mentions);
-        QFETCH(QString, text);
-        QCOMPARE(::heldAlertsText(whispers, mentions), text);
-    }
 };
 
 QTEST_MAIN(tst_alerts)

@@ -88,18 +88,6 @@ private slots:
         QVERIFY(!log.isPaused());
     }
 
-    void disabledWritesNothing()
-    {
-        QTemporaryDir dir;
-        ChatLog log;
-        log.setFolder(dir.path());
-        log.setServer(QStringLiteral("s"));
-        log.setEnabled(false);
-        log.append(QStringLiteral("one"));
-        log.flush();
-        QVERIFY(!QFile::exists(dir.path() + "/s/2026-03-14.log"));
-    }
-
     void safeFolderName_data()
     {
         QTest::addColumn<QString>("server");

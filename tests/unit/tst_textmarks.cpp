@@ -36,12 +36,6 @@ private slots:
         QCOMPARE(found, links);
     }
 
-    void linkUrl()
-    {
-        QCOMPARE(::linkUrl(u"www.example.org/a"), QUrl("http://www.example.org/a"));
-        QCOMPARE(::linkUrl(u"https://x.example"), QUrl("https://x.example"));
-    }
-
     void mentionsName_data()
     {
         QTest::addColumn<QString>("text");

@@ -35,6 +35,8 @@ ChatLog::ChatLog(QObject *parent)
 
 ChatLog::~ChatLog()
 {
+    // Whoever would show a failure may be going away too.
+    blockSignals(true);
     flush();
 }
 
