@@ -95,7 +95,7 @@ void settle()
     loop.exec();
 }
 
-double flood(const QByteArrayList &lines)
+double flood(const QByteArrayList &lines, bool report = true)
 {
     TorvalMain window;
     window.show();
@@ -136,6 +136,8 @@ double flood(const QByteArrayList &lines)
     while (!done)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double seconds = clock.nsecsElapsed() / 1e9;
+    if (!report)
+        return seconds;
 
     std::printf("Flood: %d lines (%.1f MB) over local TCP into TorvalMain\n", int(lines.size()), bytes.size() / 1e6);
     std::printf("  end to end:            %.2f s, %.0f lines/s   (target >= 100000)\n", seconds, lines.size() / seconds);
@@ -335,12 +337,20 @@ void featuresCost(QByteArrayList lines)
     };
     QTemporaryDir logs;
     SaveSetting(Keys::LogsFolder, logs.path());
-    switchFeatures("0");
-    std::printf("Chat log, links and mention marks off:\n");
-    const double off = flood(lines);
-    switchFeatures("1");
-    std::printf("Chat log, links and mention marks on:\n");
-    const double on = flood(lines);
+    // Taking turns, best of three each, so that a busy moment of the machine
+    // does not land on one side only.
+    double off = 1e9;
+    double on = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        QDir(logs.path()).removeRecursively();
+        switchFeatures("0");
+        off = std::min(off, flood(lines, false));
+        switchFeatures("1");
+        on = std::min(on, flood(lines, false));
+    }
+    std::printf("Flood with the chat log, links and mention marks (best of 3 each):\n");
+    std::printf("  off:                   %.2f s, %.0f lines/s\n", off, lines.size() / off);
+    std::printf("  on:                    %.2f s, %.0f lines/s\n", on, lines.size() / on);
     std::printf("  on / off:              %.2f  (target <= 1.20)\n", on / off);
 
     QStringList expected;

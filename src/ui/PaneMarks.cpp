@@ -7,10 +7,10 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 namespace {
-
-constexpr int kMentionState = 1;
 
 std::function<bool(const QUrl &)> &linkOpener()
 {
@@ -43,8 +43,9 @@ void setLinkOpenerForTesting(std::function<bool(const QUrl &)> opener)
 }
 
 PaneMarks::PaneMarks(QPlainTextEdit *pane)
-    : QSyntaxHighlighter(pane->document()), m_pane(pane)
+    : QObject(pane), m_pane(pane)
 {
+    connect(pane->document(), &QTextDocument::contentsChange, this, &PaneMarks::linesAdded);
     pane->viewport()->installEventFilter(this);
     pane->viewport()->setMouseTracking(true);
 }
@@ -61,27 +62,52 @@ void PaneMarks::markNextMention(const QString &body)
     m_pendingMentions.append(asShown(body));
 }
 
-void PaneMarks::highlightBlock(const QString &text)
+void PaneMarks::linesAdded(int from, int, int added)
 {
+    if (added == 0)
+        return;
+    QTextDocument *doc = m_pane->document();
+    const QTextBlock last = doc->findBlock(from + added - 1);
+    for (QTextBlock block = doc->findBlock(from); block.isValid(); block = block.next()) {
+        mark(block);
+        if (block == last)
+            break;
+    }
+}
+
+void PaneMarks::mark(const QTextBlock &block)
+{
+    const QString text = block.text();
+    bool mention = false;
     if (!m_pendingMentions.isEmpty() && text.endsWith(m_pendingMentions.first())) {
         m_pendingMentions.removeFirst();
-        setCurrentBlockState(kMentionState);
+        mention = true;
     }
-    if (currentBlockState() == kMentionState) {
-        QTextCharFormat mention;
-        mention.setBackground(QColor(255, 236, 179));
-        mention.setForeground(QColor(120, 40, 0));
-        mention.setFontWeight(QFont::Bold);
-        setFormat(0, int(text.size()), mention);
-    }
-    if (!m_linksShown)
+    const QList<TextRange> links = m_linksShown ? findLinks(text) : QList<TextRange>();
+    if (!mention && links.isEmpty())
         return;
-    for (const TextRange &link : findLinks(text)) {
-        QTextCharFormat underlined = format(int(link.start));
-        underlined.setFontUnderline(true);
-        underlined.setForeground(QColor(0, 0, 200));
-        setFormat(int(link.start), int(link.length), underlined);
+    QTextCharFormat plain;
+    if (mention) {
+        plain.setBackground(QColor(255, 236, 179));
+        plain.setForeground(QColor(120, 40, 0));
+        plain.setFontWeight(QFont::Bold);
     }
+    QTextCharFormat link = plain;
+    link.setFontUnderline(true);
+    link.setForeground(QColor(0, 0, 200));
+    // Ranges that do not overlap, in order: the line's own format between the links.
+    QList<QTextLayout::FormatRange> ranges;
+    int at = 0;
+    for (const TextRange &r : links) {
+        if (mention && r.start > at)
+            ranges.append({at, int(r.start) - at, plain});
+        ranges.append({int(r.start), int(r.length), link});
+        at = int(r.start + r.length);
+    }
+    if (mention && at < text.size())
+        ranges.append({at, int(text.size()) - at, plain});
+    block.layout()->setFormats(ranges);
+    m_pane->document()->markContentsDirty(block.position(), block.length());
 }
 
 QUrl PaneMarks::linkAt(const QPoint &viewportPos) const
@@ -106,7 +132,7 @@ QUrl PaneMarks::linkAt(const QPoint &viewportPos) const
 bool PaneMarks::eventFilter(QObject *watched, QEvent *event)
 {
     if (!m_linksShown || watched != m_pane->viewport())
-        return QSyntaxHighlighter::eventFilter(watched, event);
+        return QObject::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::MouseMove: {
         const auto *mouse = static_cast<QMouseEvent *>(event);
@@ -131,5 +157,5 @@ bool PaneMarks::eventFilter(QObject *watched, QEvent *event)
     default:
         break;
     }
-    return QSyntaxHighlighter::eventFilter(watched, event);
+    return QObject::eventFilter(watched, event);
 }

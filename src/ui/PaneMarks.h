@@ -4,18 +4,20 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QSyntaxHighlighter>
 #include <QUrl>
 
 #include <functional>
 
 class QPlainTextEdit;
+class QTextBlock;
 
 // Marks a chat pane's plain text without changing it: web addresses are
 // underlined and open in the browser on a click (the pointer changes over
 // them), and lines that mention the user are shown highlighted. The pane's
 // text stays exactly what was appended; only its display formats change.
-class PaneMarks : public QSyntaxHighlighter
+// Lines are marked once, as they are appended (pane lines never change):
+// unlike a syntax highlighter, a line with nothing to mark costs no formats.
+class PaneMarks : public QObject
 {
     Q_OBJECT
 
@@ -33,10 +35,12 @@ public:
     QUrl linkAt(const QPoint &viewportPos) const;
 
 protected:
-    void highlightBlock(const QString &text) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void linesAdded(int from, int removed, int added);
+    void mark(const QTextBlock &block);
+
     QPlainTextEdit *m_pane;
     bool m_linksShown = true;
     QStringList m_pendingMentions;

@@ -164,6 +164,7 @@ private:
     // ---- Beyond the design: input history, name completion, find, pane marks, chat log, alerts, reconnect (TorvalMainFeatures.cpp) ----
 private:
     void prepareFeatures();
+    void prepareFindBar();
     // Up, Down and Tab in the input line; true when the key was used.
     bool Text1_FeatureKey(const QKeyEvent *key);
     void rememberSentLine(const QString &typed);
@@ -171,7 +172,6 @@ private:
     void placeFindBar();
     // A line to a pane, also written to the chat log.
     void showDisplayLine(QPlainTextEdit *pane, const QString &body);
-    void showPlainLine(QPlainTextEdit *pane, const QString &text);
     void showDisplayLine(PaneAppendBatch &batch, QPlainTextEdit *pane, const QString &body);
     void showPlainLine(PaneAppendBatch &batch, QPlainTextEdit *pane, const QString &text);
     void startLog();

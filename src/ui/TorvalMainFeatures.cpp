@@ -15,13 +15,13 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QShortcut>
+#include <QTimer>
 
 void TorvalMain::prepareFeatures()
 {
@@ -32,6 +32,21 @@ void TorvalMain::prepareFeatures()
     const bool links = isOn(Keys::Links);
     features->chatMarks->setLinksShown(links);
     features->whisperMarks->setLinksShown(links);
+    features->mentionsOn = isOn(Keys::Mentions);
+    features->alertsOn = isOn(Keys::Alerts);
+    const int seconds = toInt16OrZero(GetSetting(Keys::AlertSeconds));
+    features->alertSeconds = seconds > 0 ? seconds : toInt16OrZero(QLatin1String(Keys::AlertSeconds.defaultValue));
+    const QString folder = GetSetting(Keys::LogsFolder);
+    features->log.setFolder(folder.trimmed().isEmpty() ? ChatLog::defaultFolder() : folder);
+    features->log.setEnabled(isOn(Keys::LogsEnabled));
+    connect(&features->log, &ChatLog::failed, this, [this](const QString &message) { appendDisplayLine(Text2, message); });
+    features->autoReconnect = isOn(Keys::AutoReconnect);
+    connect(&features->reconnect, &Reconnector::attemptDue, this, &TorvalMain::reconnectNow);
+    prepareFindBar();
+}
+
+void TorvalMain::prepareFindBar()
+{
     features->findBar = new FindBar(this);
     auto *find = new QShortcut(QKeySequence::Find, this, this, &TorvalMain::openFindBar);
     find->setContext(Qt::WindowShortcut);
@@ -46,31 +61,15 @@ void TorvalMain::prepareFeatures()
         if (bar->isVisible())
             bar->findPrevious();
     });
+    // The bar stands over the foot of the pane it searches and follows it.
     for (QPlainTextEdit *pane : {Text2, Text3})
         pane->installEventFilter(this);
-
-    features->mentionsOn = isOn(Keys::Mentions);
-    features->alertsOn = isOn(Keys::Alerts);
-    const int seconds = toInt16OrZero(GetSetting(Keys::AlertSeconds));
-    features->alertSeconds = seconds > 0 ? seconds : toInt16OrZero(QLatin1String(Keys::AlertSeconds.defaultValue));
-    const QString folder = GetSetting(Keys::LogsFolder);
-    features->log.setFolder(folder.trimmed().isEmpty() ? ChatLog::defaultFolder() : folder);
-    features->log.setEnabled(isOn(Keys::LogsEnabled));
-    features->autoReconnect = isOn(Keys::AutoReconnect);
-    connect(&features->reconnect, &Reconnector::attemptDue, this, &TorvalMain::reconnectNow);
-    connect(&features->log, &ChatLog::failed, this, [this](const QString &message) { appendDisplayLine(Text2, message); });
 }
 
 void TorvalMain::showDisplayLine(QPlainTextEdit *pane, const QString &body)
 {
     appendDisplayLine(pane, body);
     features->log.append(body);
-}
-
-void TorvalMain::showPlainLine(QPlainTextEdit *pane, const QString &text)
-{
-    appendPlainLine(pane, text);
-    features->log.append(text);
 }
 
 void TorvalMain::showDisplayLine(PaneAppendBatch &batch, QPlainTextEdit *pane, const QString &body)
