@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "GatewayServer.h"
 #include "Protocol.h"
 
@@ -95,7 +96,7 @@ private slots:
     {
         QTest::addColumn<Lines>("chunks");
         QTest::addColumn<bool>("useAccounts");
-        QTest::addColumn<QByteArray>("reply"); // a 1019 reply must be followed by a close
+        QTest::addColumn<QByteArray>("reply"); // a reply without a welcome must be followed by a close
 
         // "guest" is already logged in, so a second guest gets a suffix.
         const auto ok = [](const QByteArray &name) {
@@ -104,17 +105,16 @@ private slots:
         const auto row = [](const char *name, const Lines &chunks, const QByteArray &reply, bool accounts = false) {
             QTest::newRow(name) << chunks << accounts << reply;
         };
-        const QByteArray badAccount = error("Incorrect user name or password.");
+        const QByteArray badAccount = info("Incorrect user name or password.");
 
         row("split everywhere", {"\x03", "\x04", "\r", "\n\r", "\nAnonym", "ous\r", "\n", "\r\n"}, ok("Anonymous"));
         row("Guest, name taken", {loginBytes("Guest", "any")}, ok("Guest#2"));
-        row("raw bytes in name", {loginBytes("J\xf6rg", "pw")}, ok("J\xf6rg"));
         row("login + chat", {loginBytes("bob", "pw") + "/x\r\n"}, ok("bob") + error("That is not a valid command."));
-        row("named, no password", {loginBytes("bob", "")}, error("That user name needs a password."));
-        row("empty name", {loginBytes("", "pw")}, error("Please enter a user name."));
-        row("spaced name", {loginBytes("a b", "pw")}, error("User names cannot contain spaces or control characters."));
-        row("wrong mode byte", {"\x03", "\x01"}, error("Unsupported protocol."));
-        row("text for blank lines", {"\x03\x04hello\r\n"}, error("Bad login."));
+        row("named, no password", {loginBytes("bob", "")}, info("That user name needs a password."));
+        row("empty name", {loginBytes("", "pw")}, info("Please enter a user name."));
+        row("spaced name", {loginBytes("a b", "pw")}, info("User names cannot contain spaces or control characters."));
+        row("wrong mode byte", {"\x03", "\x01"}, info("Unsupported protocol."));
+        row("text for blank lines", {"\x03\x04hello\r\n"}, info("Bad login."));
         row("account, colon in password", {loginBytes("bob", "a:b")}, ok("bob"), true);
         row("account, bad password", {loginBytes("alice", "nope")}, badAccount, true);
         row("no such account", {loginBytes("eve", "secret")}, badAccount, true);
@@ -136,7 +136,7 @@ private slots:
             QTest::qWait(5); // lets the server read each chunk on its own
         }
         QVERIFY(client.waitFor(reply));
-        const bool refused = reply.startsWith("1019");
+        const bool refused = !reply.contains("Welcome");
         if (refused)
             QTRY_COMPARE(client.socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(m_server->userCount(), refused ? 1 : 2);
