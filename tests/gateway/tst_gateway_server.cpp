@@ -1,79 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "GatewayServer.h"
 #include "Protocol.h"
+#include "gateway/GatewayTestClient.h"
 
-#include <QSignalSpy>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include <deque>
 #include <memory>
 
-namespace {
-
-constexpr int Timeout = 5000;
-using Lines = QByteArrayList;
-using Replies = QHash<QByteArray, QByteArray>; // client name -> bytes the server sent it
-
-QByteArray loginBytes(const QByteArray &name, const QByteArray &password)
-{
-    return "\x03\x04\r\n\r\n" + name + "\r\n" + password + "\r\n";
-}
-
-QByteArray info(const QByteArray &text) { return "1018 INFO \"" + text + "\"\r\n"; }
-QByteArray error(const QByteArray &text) { return "1019 ERROR \"" + text + "\"\r\n"; }
-QByteArray welcome(const QByteArray &name) { return info("Welcome to the Vesk Chat local gateway, " + name + "."); }
-const QByteArray DrainMarker = error("Usage: /whois <name>");
-
-// A chat client on a real socket that records everything the server sends.
-struct Client
-{
-    Client(quint16 port, const QByteArray &clientName) : name(clientName)
-    {
-        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        socket.waitForConnected(Timeout);
-    }
-
-    void write(const QByteArray &data)
-    {
-        socket.write(data);
-        socket.flush();
-    }
-
-    bool login(const QByteArray &password = "pw")
-    {
-        write(loginBytes(name, password));
-        return waitFor(welcome(name));
-    }
-
-    bool waitFor(const QByteArray &bytes)
-    {
-        const QDeadlineTimer deadline(Timeout);
-        while (!received.contains(bytes) && !deadline.hasExpired())
-            QSignalSpy(&socket, &QTcpSocket::readyRead).wait(int(deadline.remainingTime()));
-        return received.contains(bytes);
-    }
-
-    // What came before the answer to a fresh request: the server handles lines
-    // in order, so this includes whatever earlier lines caused.
-    QByteArray drain()
-    {
-        write("/whois\r\n");
-        if (!waitFor(DrainMarker))
-            return "<no answer> " + received;
-        const qsizetype at = received.indexOf(DrainMarker);
-        const QByteArray before = received.left(at);
-        received.remove(0, at + DrainMarker.size());
-        return before;
-    }
-
-    QTcpSocket socket;
-    QByteArray received;
-    QByteArray name;
-};
-
-} // namespace
+using namespace GatewayTest;
 
 class TestGatewayServer : public QObject
 {
@@ -119,6 +54,20 @@ private slots:
         row("account, bad password", {loginBytes("alice", "nope")}, badAccount, true);
         row("no such account", {loginBytes("eve", "secret")}, badAccount, true);
         row("anonymous, accounts", {loginBytes("guest", "")}, ok("guest#2"), true);
+
+        // Names are printable ASCII without space or double quote, so none can pass for another.
+        const QByteArray notAscii = info("User names can only use plain ASCII letters, digits and punctuation.");
+        const QByteArray punctuation = "!#$%&'()*+,-./:;<=>?@[\\]^_`{|}~";
+        row("name taken, other case", {loginBytes("GUEST", "pw")}, ok("GUEST#2"));
+        row("name of punctuation", {loginBytes(punctuation, "pw")}, ok(punctuation));
+        row("name of 64 bytes", {loginBytes(QByteArray(64, 'n'), "pw")}, ok(QByteArray(64, 'n')));
+        row("name of 65 bytes", {loginBytes(QByteArray(65, 'n'), "pw")}, info("That user name is too long."));
+        row("Cyrillic look-alike", {loginBytes("\xd0\x90lice", "pw")}, notAscii);
+        row("right-to-left override", {loginBytes("\xe2\x80\xae" "ecila", "pw")}, notAscii);
+        row("Windows-1252 letter", {loginBytes("J\xf6rg", "pw")}, notAscii);
+        row("double quote", {loginBytes("a\"b", "pw")}, info("User names cannot contain double quotes."));
+        row("tab", {loginBytes("a\tb", "pw")}, info("User names cannot contain spaces or control characters."));
+        row("delete", {loginBytes("a\x7f", "pw")}, info("User names cannot contain spaces or control characters."));
     }
 
     void handshake()
@@ -238,7 +187,7 @@ private slots:
         early.write(binary);
         endless.write("\x03\x04\r\n\r\n" + QByteArray(200000, 'n') + "\r\n");
         vandal.write(binary + "\r\n" + QByteArray(commands, sizeof commands - 1) + "/whois\r\nhalf a li");
-        QVERIFY(vandal.waitFor(DrainMarker));
+        QVERIFY(vandal.waitFor(kDrainMarker));
         vandal.socket.abort();
         QVERIFY(alice.waitFor("1003 LEAVE vandal 0010\r\n"));
         QTRY_COMPARE(early.socket.state(), QAbstractSocket::UnconnectedState);
