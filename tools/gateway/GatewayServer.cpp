@@ -14,12 +14,17 @@ using Protocol::foldCase;
 
 namespace {
 
-// Lines a client may have handled in one turn, and deliveries (lines queued
-// for a recipient) after which a pass stops giving turns: the first keeps one
-// client from monopolising a pass, the second keeps passes short so that a
-// quiet channel's lines never wait long behind a busy one.
+// A client's turn ends after this many lines or deliveries (lines queued for a
+// recipient), so that no client monopolises a pass; a pass stops giving turns
+// after kDeliveriesPerPass, so that output is flushed often.
 constexpr int kLinesPerTurn = 16;
+constexpr qint64 kDeliveriesPerTurn = 256;
 constexpr qint64 kDeliveriesPerPass = 16384;
+// Receive buffer of client sockets (inherited from the listening socket). The
+// kernel would otherwise grow it to megabytes, and a sender's lines would wait
+// there long after the server stopped reading them; small, a fast sender's own
+// writes block instead.
+constexpr int kReceiveBufferBytes = 8 * 1024;
 
 // Names and channels are raw bytes; keep control characters out of the log.
 QString printable(QByteArrayView bytes)
@@ -61,7 +66,11 @@ GatewayServer::~GatewayServer()
 
 bool GatewayServer::listen(const QHostAddress &address, quint16 port)
 {
-    return m_tcpServer.listen(address, port);
+    if (!m_tcpServer.listen(address, port))
+        return false;
+    const int size = kReceiveBufferBytes;
+    ::setsockopt(int(m_tcpServer.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    return true;
 }
 
 void GatewayServer::onIncoming(qintptr descriptor)
@@ -101,7 +110,7 @@ void GatewayServer::onIncoming(qintptr descriptor)
                 log(connection, QStringLiteral("refused: %1").arg(reason));
             });
     connect(connection, &ClientConnection::inputReady, this,
-            [this, connection] { makeReady(connection); });
+            [this, connection] { makeReady(connection, true); });
     connect(connection, &ClientConnection::outputQueued, this, [this, connection] {
         m_dirty.push_back(connection);
         schedulePass();
@@ -150,12 +159,17 @@ void GatewayServer::schedulePass()
     QMetaObject::invokeMethod(this, &GatewayServer::runPass, Qt::QueuedConnection);
 }
 
-void GatewayServer::makeReady(ClientConnection *connection)
+void GatewayServer::makeReady(ClientConnection *connection, bool fresh)
 {
     if (connection->isClosing() || m_readySet.contains(connection))
         return;
     m_readySet.insert(connection);
-    m_ready.push_back(connection);
+    // A client that had handled all its input goes before those that still
+    // have a backlog, so a quiet channel never waits for a busy one's round.
+    if (fresh)
+        m_ready.push_front(connection);
+    else
+        m_ready.push_back(connection);
     schedulePass();
 }
 
@@ -188,7 +202,8 @@ void GatewayServer::runPass()
 bool GatewayServer::takeTurn(ClientConnection *connection, qint64 nowNs)
 {
     QByteArray line;
-    for (int i = 0; i < kLinesPerTurn; ++i) {
+    const qint64 deliveredBefore = m_deliveries;
+    for (int i = 0; i < kLinesPerTurn && m_deliveries - deliveredBefore < kDeliveriesPerTurn; ++i) {
         User *user = m_userByConnection.value(connection);
         if (user && !takeToken(user, nowNs))
             return false;

@@ -104,7 +104,7 @@ private:
     void runPass();
     bool takeTurn(ClientConnection *connection, qint64 nowNs);
     bool takeToken(User *user, qint64 nowNs);
-    void makeReady(ClientConnection *connection);
+    void makeReady(ClientConnection *connection, bool fresh = false);
     void wakeWaiting(Channel *channel);
     void flushAll();
     void enforceOutputBudget();
