@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "GatewayLimits.h"
 #include "GatewayServer.h"
+#include "LineReader.h"
 #include "Protocol.h"
 
 #include <QCommandLineParser>
@@ -96,8 +97,9 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-            "Local chat server for Vesk Chat. User and channel names are at most %1 bytes; user "
-            "names are printable ASCII without spaces or double quotes.")
+            "Local chat server for Vesk Chat. Lines are at most %1 bytes; user and channel names "
+            "at most %2 bytes; user names are printable ASCII without spaces or double quotes.")
+                                             .arg(LineReader::kDefaultMaxLength)
                                              .arg(Protocol::kMaxNameLength));
     parser.addHelpOption();
     parser.addVersionOption();
