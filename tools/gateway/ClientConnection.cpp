@@ -17,6 +17,9 @@ namespace {
 
 // Lines per writev(); Linux takes at most 1024 (IOV_MAX).
 constexpr int kMaxIovecs = 1024;
+// Chunks nextLine() reads straight away before it leaves the rest to the
+// socket notifier.
+constexpr int kChunksPerCall = 4;
 
 QString errorText(int error)
 {
@@ -250,6 +253,8 @@ void ClientConnection::takeBytes(QByteArrayView data)
 
 bool ClientConnection::nextLine(QByteArray &line)
 {
+    // An endless overlong line must not keep one call reading forever.
+    int chunksLeft = kChunksPerCall;
     while (m_state != State::Closing) {
         const LineReader::Result result = m_reader.next(line);
         if (result == LineReader::Result::NeedMore) {
@@ -257,7 +262,7 @@ bool ClientConnection::nextLine(QByteArray &line)
                 close();
                 return false;
             }
-            if (readChunk())
+            if (chunksLeft-- > 0 && readChunk())
                 continue;
             if (m_state != State::Closing && !m_peerClosed)
                 m_readNotifier.setEnabled(true);
