@@ -8,6 +8,7 @@
 // another channel pings every 10 ms. Attacks: a flood, 5000 bans, 200 clients
 // that never read, 1020 idle connections; each prints the gateway's peak RSS.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -444,7 +445,7 @@ LoadResult runLoad(int k, int m, bool paced)
     return result;
 }
 
-void load()
+void load(int onlyK)
 {
     std::printf("Load: K clients in one channel each send M lines of %d bytes; all read; a quiet pair in another\n"
                 "channel pings every %d ms. Paced: %.1f M deliveries/s offered in total. Gateway options:\n"
@@ -454,6 +455,8 @@ void load()
                 "deliv/s", "lost", "disord", "p50ms", "p99ms", "maxms", "drop", "", "qp50ms", "qp99ms",
                 "gw us/d", "gw MiB", "gen cpu");
     for (const int k : {10, 50, 200}) {
+        if (onlyK && k != onlyK)
+            continue;
         const int m = int((kDeliveriesPerRun + long(k) * (k - 1) - 1) / (long(k) * (k - 1)));
         for (const bool paced : {true, false}) {
             LoadResult r = runLoad(k, m, paced);
@@ -660,17 +663,20 @@ int main(int argc, char **argv)
     files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4096));
     setrlimit(RLIMIT_NOFILE, &files);
 
-    // Optional: "load" or "attacks" to run one part; --gateway PATH for another build.
+    // Optional: "load [K]" or "attacks" to run one part; --gateway PATH for another build.
     std::string only;
+    int onlyK = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--gateway" && i + 1 < argc)
             gPath = argv[++i];
+        else if (!arg.empty() && std::isdigit(static_cast<unsigned char>(arg[0])))
+            onlyK = std::atoi(arg.c_str());
         else
             only = arg;
     }
     if (only.empty() || only == "load")
-        load();
+        load(onlyK);
     if (only.empty() || only == "attacks")
         attacks();
     return 0;
