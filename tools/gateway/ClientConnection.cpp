@@ -202,7 +202,10 @@ void ClientConnection::onReadable()
         }
         return;
     }
-    if (readChunk() || m_peerClosed) {
+    const bool gotData = readChunk();
+    if (m_state == State::Closing)
+        return; // refused by what it sent; close() reads on until the peer closes
+    if (gotData || m_peerClosed) {
         // Nothing more is read until these lines have been handled.
         m_readNotifier.setEnabled(false);
         emit inputReady();

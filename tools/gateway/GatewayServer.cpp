@@ -26,12 +26,13 @@ constexpr qint64 kDeliveriesPerPass = 16384;
 // writes block instead.
 constexpr int kReceiveBufferBytes = 8 * 1024;
 
-// Names and channels are raw bytes; keep control characters out of the log.
+// Names and channels are raw bytes; keep control characters and direction
+// overrides out of the log.
 QString printable(QByteArrayView bytes)
 {
     QString text = QString::fromUtf8(bytes);
     for (QChar &c : text) {
-        if (c.category() == QChar::Other_Control)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
             c = u'?';
     }
     return text;
