@@ -54,6 +54,8 @@ ClientConnection::ClientConnection(int descriptor, Totals *totals, QObject *pare
 
     m_loginTimer.setSingleShot(true);
     connect(&m_loginTimer, &QTimer::timeout, this, [this] { failHandshake("Login timed out."); });
+    m_holdTimer.setSingleShot(true);
+    connect(&m_holdTimer, &QTimer::timeout, this, &ClientConnection::channelReleased);
     m_graceTimer.setSingleShot(true);
     connect(&m_graceTimer, &QTimer::timeout, this, [this] {
         drop(QStringLiteral("output queue above %1 bytes for %2 ms")
@@ -99,10 +101,11 @@ void ClientConnection::startLoginTimer(int ms)
         m_loginTimer.start(ms);
 }
 
-void ClientConnection::setQueueLimit(qint64 bytes, int graceMs)
+void ClientConnection::setQueueLimit(qint64 bytes, int holdMs, int graceMs)
 {
     m_maxQueueBytes = bytes;
     m_graceTimer.setInterval(graceMs);
+    m_holdTimer.setInterval(holdMs);
 }
 
 bool ClientConnection::send(const QByteArray &line)
@@ -120,9 +123,11 @@ bool ClientConnection::send(const QByteArray &line)
     }
     if (m_queuedBytes <= m_maxQueueBytes)
         return false;
-    if (!m_graceTimer.isActive())
+    if (!m_graceTimer.isActive()) {
         m_graceTimer.start();
-    return true;
+        m_holdTimer.start();
+    }
+    return m_holdTimer.isActive();
 }
 
 void ClientConnection::flush()
@@ -162,7 +167,8 @@ void ClientConnection::flush()
     m_writeNotifier.setEnabled(!m_queue.empty());
     if (m_queuedBytes <= m_maxQueueBytes && m_graceTimer.isActive()) {
         m_graceTimer.stop();
-        emit caughtUp();
+        m_holdTimer.stop();
+        emit channelReleased();
     }
     if (m_queue.empty() && m_state == State::Closing && !m_outputShutDown)
         shutDownOutput();
@@ -191,6 +197,7 @@ void ClientConnection::releaseQueue()
     m_frontOffset = 0;
     std::deque<QByteArray>().swap(m_queue);
     m_graceTimer.stop();
+    m_holdTimer.stop();
 }
 
 void ClientConnection::onReadable()

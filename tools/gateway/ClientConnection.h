@@ -53,10 +53,12 @@ public:
     bool isClosing() const { return m_state == State::Closing; }
 
     void startLoginTimer(int ms);
-    void setQueueLimit(qint64 bytes, int graceMs);
+    // Above `bytes` of unsent output, senders wait for this client for holdMs
+    // at most, and after graceMs it is dropped.
+    void setQueueLimit(qint64 bytes, int holdMs, int graceMs);
 
     // Queues a line for the next flush. Returns true when the unsent output is
-    // now above its limit.
+    // now above its limit and the senders should wait for this client.
     bool send(const QByteArray &line);
     qint64 queuedBytes() const { return m_queuedBytes; }
     // Writes as much of the queue as the socket takes.
@@ -82,8 +84,9 @@ signals:
     void inputReady();
     // The first line queued since the last flush.
     void outputQueued();
-    // The unsent output went from above its limit to below it.
-    void caughtUp();
+    // Senders need no longer wait for this client: its unsent output went
+    // below the limit, or it has been above for as long as they wait.
+    void channelReleased();
     void closed();
 
 private:
@@ -110,6 +113,7 @@ private:
     LineReader m_reader;
     QTimer m_loginTimer;
     QTimer m_graceTimer;
+    QTimer m_holdTimer;
     QTimer m_closeTimer;
     State m_state = State::Mode;
     int m_modeBytesSeen = 0;

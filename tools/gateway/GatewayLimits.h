@@ -39,8 +39,11 @@ struct GatewayLimits
     int lineBurst = 200;
 
     // A client whose unsent output stays above maxQueueBytes for queueGraceMs
-    // is dropped; while it is above, senders in its channel wait for it.
+    // is dropped. While it is above, senders in its channel wait for it, but
+    // for queueHoldMs at most: a client that does not read at all must not
+    // stall its channel for the whole grace.
     qint64 maxQueueBytes = 1024 * 1024;
+    int queueHoldMs = 2 * 1000;
     int queueGraceMs = 10 * 1000;
     // Unsent output of all clients together; above it the client furthest
     // behind is dropped first.

@@ -100,7 +100,7 @@ void GatewayServer::onIncoming(qintptr descriptor)
 
     auto *connection = new ClientConnection(fd, &m_totals, this);
     m_connections.insert(connection);
-    connection->setQueueLimit(m_limits.maxQueueBytes, m_limits.queueGraceMs);
+    connection->setQueueLimit(m_limits.maxQueueBytes, m_limits.queueHoldMs, m_limits.queueGraceMs);
     connection->startLoginTimer(m_limits.loginTimeoutMs);
     connect(connection, &ClientConnection::loginRequested, this,
             [this, connection](const QByteArray &name, const QByteArray &password) {
@@ -116,7 +116,7 @@ void GatewayServer::onIncoming(qintptr descriptor)
         m_dirty.push_back(connection);
         schedulePass();
     });
-    connect(connection, &ClientConnection::caughtUp, this, [this, connection] {
+    connect(connection, &ClientConnection::channelReleased, this, [this, connection] {
         if (const User *user = m_userByConnection.value(connection); user && user->channel)
             wakeWaiting(user->channel);
     });

@@ -68,9 +68,14 @@ std::vector<LimitOption> limitOptions(GatewayLimits &limits)
          1, [&limits](double v) { limits.lineBurst = int(v); }},
         {numberOption(QStringLiteral("max-queue"),
                       QStringLiteral("Unsent bytes per client; above it the client's channel waits for "
-                                     "it, and after the queue grace the client is dropped"),
+                                     "it (up to the queue hold), and after the queue grace the client "
+                                     "is dropped"),
                       bytes, double(limits.maxQueueBytes)),
          1, [&limits](double v) { limits.maxQueueBytes = qint64(v); }},
+        {numberOption(QStringLiteral("queue-hold"),
+                      QStringLiteral("Seconds senders wait at most for a client above --max-queue"),
+                      seconds, limits.queueHoldMs / 1000.0),
+         0, [&limits](double v) { limits.queueHoldMs = int(v * 1000); }},
         {numberOption(QStringLiteral("queue-grace"),
                       QStringLiteral("Seconds a client's unsent output may stay above --max-queue"),
                       seconds, limits.queueGraceMs / 1000.0),
