@@ -19,7 +19,7 @@ namespace {
 // after kDeliveriesPerPass, so that output is flushed often.
 constexpr int kLinesPerTurn = 16;
 constexpr qint64 kDeliveriesPerTurn = 256;
-constexpr qint64 kDeliveriesPerPass = 16384;
+constexpr qint64 kDeliveriesPerPass = 8192;
 // Receive buffer of client sockets (inherited from the listening socket). The
 // kernel would otherwise grow it to megabytes, and a sender's lines would wait
 // there long after the server stopped reading them; small, a fast sender's own
