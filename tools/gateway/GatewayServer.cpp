@@ -206,7 +206,7 @@ bool GatewayServer::takeTurn(ClientConnection *connection, qint64 nowNs)
     const qint64 deliveredBefore = m_deliveries;
     for (int i = 0; i < kLinesPerTurn && m_deliveries - deliveredBefore < kDeliveriesPerTurn; ++i) {
         User *user = m_userByConnection.value(connection);
-        if (user && !takeToken(user, nowNs))
+        if (user && (user->waiting || !takeToken(user, nowNs)))
             return false;
         if (!connection->nextLine(line))
             return false;
