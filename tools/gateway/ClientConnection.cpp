@@ -110,7 +110,8 @@ void ClientConnection::setQueueLimit(qint64 bytes, int holdMs, int graceMs)
 
 bool ClientConnection::send(const QByteArray &line)
 {
-    if (m_state == State::Closing)
+    // An empty entry would make flush() write nothing forever.
+    if (m_state == State::Closing || line.isEmpty())
         return false;
     m_queue.push_back(line);
     m_queuedBytes += line.size();
