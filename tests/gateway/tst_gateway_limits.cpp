@@ -161,6 +161,42 @@ private slots:
         QTRY_COMPARE(m_server->queuedOutputBytes(), 0);
     }
 
+    // Round robin: a line sent after a long flood began is handled long before
+    // the flood's end, whether it goes to the flood's channel or elsewhere.
+    void quietLineOvertakesFlood_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("arrives");
+
+        QTest::newRow("talk in the same channel") << QByteArray("psst") << talk("quiet", "psst");
+        QTest::newRow("whisper") << QByteArray("/w alice psst") << QByteArray("1004 WHISPER quiet 0010 \"psst\"\r\n");
+    }
+
+    void quietLineOvertakesFlood()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, arrives);
+
+        GatewayLimits limits;
+        limits.lineRate = 0;
+        start(limits);
+        Client &alice = newClient("alice"), &flooder = newClient("flood"), &quiet = newClient("quiet");
+        for (Client *client : {&alice, &flooder, &quiet})
+            QVERIFY(client->login());
+
+        const int lines = 4000;
+        QByteArray sent;
+        for (int i = 0; i < lines; ++i)
+            sent += QByteArray::number(i).leftJustified(1000, 'x') + "\r\n";
+        flooder.write(sent);
+        QVERIFY(alice.waitFor("1005 TALK flood 0010 \"0xx"));
+        quiet.write(line + "\r\n");
+        const QByteArray last = talk("flood", QByteArray::number(lines - 1).leftJustified(1000, 'x'));
+        QVERIFY(alice.waitFor(last, kFloodTimeoutMs));
+        QVERIFY(alice.received.contains(arrives));
+        QVERIFY(alice.received.indexOf(arrives) < alice.received.indexOf(last) - 1000 * 1000);
+    }
+
     // Connections already open (true: logged in), then one more, and what it gets.
     void connectionCaps_data()
     {
