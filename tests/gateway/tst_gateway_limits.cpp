@@ -45,7 +45,7 @@ QByteArray talk(const QByteArray &name, const QByteArray &text)
 
 } // namespace
 
-class TestGatewayLimits : public QObject
+class tst_gateway_limits : public QObject
 {
     Q_OBJECT
 
@@ -302,5 +302,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestGatewayLimits)
+QTEST_GUILESS_MAIN(tst_gateway_limits)
 #include "tst_gateway_limits.moc"

@@ -10,7 +10,7 @@
 
 using namespace GatewayTest;
 
-class TestGatewayServer : public QObject
+class tst_gateway_server : public QObject
 {
     Q_OBJECT
 
@@ -202,5 +202,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestGatewayServer)
+QTEST_GUILESS_MAIN(tst_gateway_server)
 #include "tst_gateway_server.moc"
