@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/DisplayPane.h"
 
+#include "reception/DisplayText.h"
 #include "time/Clock.h"
 
 #include <QPlainTextEdit>
@@ -15,47 +16,64 @@ namespace {
 PaneAppendBatch *g_batch = nullptr;
 
 // The document starts a new block at these besides the line feed, so a
-// received line holding one would show as two pane lines.
-bool isBlockBreak(QChar c)
+// received line holding one would show as two pane lines; control
+// characters would hide the rest of the line from screen readers.
+bool isShownAsReplacement(QChar c)
 {
-    return c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c.unicode() == 0xFDD0
-        || c.unicode() == 0xFDD1 || c == u'\n' || c == u'\r';
+    const char16_t u = c.unicode();
+    return isHiddenControl(u) || u == QChar::ParagraphSeparator || u == QChar::LineSeparator || u == 0xFDD0
+        || u == 0xFDD1;
 }
 
-// Appends text and a line feed, each block break inside text made visible as U+FFFD.
-void appendLineTo(QString &out, const QString &text)
+// Ends the line that starts at out[start]: cut to the display length, every
+// block break and control character made U+FFFD, then a line feed.
+void finishLine(QString &out, qsizetype start)
 {
-    const qsizetype start = out.size();
-    out += text;
+    cutForDisplay(out, start, kDisplayLineCut);
     QChar *c = out.data() + start;
     for (QChar *end = out.data() + out.size(); c != end; ++c) {
-        if (isBlockBreak(*c))
+        if (isShownAsReplacement(*c))
             *c = QChar::ReplacementCharacter;
     }
     out += u'\n';
 }
 
-// The pane drops its oldest lines in steps of this many, so that a full pane
-// does not pay for a removal with every line.
-constexpr int kTrimStep = 1000;
+// A full pane drops this many lines beyond its line limit at once, or down
+// to this share of its character budget, so that trimming (which walks the
+// lines it drops and lets the document compact its text store) is rare.
+constexpr int kTrimLines = kPaneLineLimit / 8;
+constexpr qsizetype kTrimmedCharacters = kPaneCharacterBudget / 8 * 7;
 
-// Drops the oldest lines once the pane holds kTrimStep more than its limit.
-// Qt's own block limit would lay out every line it drops (for cursor
-// movement), so the document's limit is switched on only to remove the last
-// line and let it compact its text store; it stays off otherwise.
+// How many of the oldest lines to drop so that the pane holds at most
+// kPaneLineLimit lines and kTrimmedCharacters characters.
+int linesToDrop(QTextDocument *doc, int lines)
+{
+    int drop = std::max(0, lines - kPaneLineLimit);
+    const qsizetype excess = doc->characterCount() - kTrimmedCharacters;
+    if (excess > 0) {
+        // Lines are dropped whole; the last one kept may end past the excess.
+        const QTextBlock first = doc->findBlock(int(excess));
+        drop = std::max(drop, first.blockNumber() + (first.position() < excess ? 1 : 0));
+    }
+    return std::min(drop, lines);
+}
+
+// Drops the oldest lines once the pane holds kTrimLines more lines than its
+// limit or more characters than its budget. Removing with the document's
+// block limit would lay out every line it drops, so the lines are removed by
+// a cursor; with undo off the document counts what it removed and compacts
+// its text store on its own once enough is garbage.
 void trimOldLines(QTextDocument *doc)
 {
-    const int keep = kPaneLineLimit + 1; // the text ends with a line end: an empty last block
-    const int excess = doc->blockCount() - keep;
-    if (excess < kTrimStep)
+    const int lines = doc->blockCount() - 1; // the text ends with a line end: an empty last block
+    if (lines <= kPaneLineLimit + kTrimLines && doc->characterCount() <= kPaneCharacterBudget)
+        return;
+    const int drop = linesToDrop(doc, lines);
+    if (drop <= 0)
         return;
     QTextCursor oldest(doc);
-    oldest.beginEditBlock();
-    oldest.setPosition(doc->findBlockByNumber(excess - 1).position(), QTextCursor::KeepAnchor);
+    oldest.setPosition(doc->findBlockByNumber(drop).position(), QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
-    oldest.endEditBlock();
-    doc->setMaximumBlockCount(keep);
-    doc->setMaximumBlockCount(0);
 }
 
 void writeLines(QPlainTextEdit *pane, const QString &lines)
@@ -71,6 +89,22 @@ void writeLines(QPlainTextEdit *pane, const QString &lines)
     pane->setTextCursor(cursor);
 }
 
+// Appends one line to pane: into the batch when one gathers, else at once.
+void appendLine(QPlainTextEdit *pane, const std::function<void(QString &out)> &write)
+{
+    if (g_batch) {
+        QString &lines = g_batch->linesFor(pane);
+        const qsizetype start = lines.size();
+        write(lines);
+        finishLine(lines, start);
+        return;
+    }
+    QString line;
+    write(line);
+    finishLine(line, 0);
+    writeLines(pane, line);
+}
+
 } // namespace
 
 void configurePane(QPlainTextEdit *pane)
@@ -82,20 +116,23 @@ void configurePane(QPlainTextEdit *pane)
 
 void appendPlainLine(QPlainTextEdit *pane, const QString &text)
 {
-    if (g_batch) {
-        g_batch->add(pane, text);
-        return;
-    }
-    QString line;
-    line.reserve(text.size() + 1);
-    appendLineTo(line, text);
-    writeLines(pane, line);
+    appendLine(pane, [&text](QString &out) { out += text; });
+}
+
+void appendDisplayLine(QPlainTextEdit *pane, const std::function<void(QString &out)> &writeBody)
+{
+    const QString time = g_batch ? g_batch->time() : formattedTime();
+    appendLine(pane, [&](QString &out) {
+        out += u'[';
+        out += time;
+        out += QLatin1String("] ");
+        writeBody(out);
+    });
 }
 
 void appendDisplayLine(QPlainTextEdit *pane, const QString &body)
 {
-    const QString time = g_batch ? g_batch->time() : formattedTime();
-    appendPlainLine(pane, QLatin1Char('[') + time + QLatin1String("] ") + body);
+    appendDisplayLine(pane, [&body](QString &out) { out += body; });
 }
 
 PaneAppendBatch::PaneAppendBatch() : m_outermost(g_batch == nullptr)
@@ -126,16 +163,14 @@ const QString &PaneAppendBatch::time()
     return m_time;
 }
 
-void PaneAppendBatch::add(QPlainTextEdit *pane, const QString &line)
+QString &PaneAppendBatch::linesFor(QPlainTextEdit *pane)
 {
-    if (!m_outermost) {
-        g_batch->add(pane, line);
-        return;
-    }
+    if (!m_outermost)
+        return g_batch->linesFor(pane);
     auto it = std::find_if(m_pending.begin(), m_pending.end(), [pane](const Pending &p) { return p.pane == pane; });
     if (it == m_pending.end())
         it = m_pending.insert(m_pending.end(), Pending{pane, {}});
-    appendLineTo(it->lines, line);
+    return it->lines;
 }
 
 void PaneAppendBatch::flush()

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/RosterIndex.h"
 
+#include "reception/DisplayText.h"
 #include "reception/EventLine.h"
 
 #include <QListWidget>
@@ -20,7 +21,8 @@ void RosterIndex::append(const QString &entry)
 {
     rebuildIfStale();
     m_editing = true;
-    auto *item = new QListWidgetItem(entry, m_list);
+    auto *item = new QListWidgetItem(displayName(entry), m_list);
+    item->setData(kRosterEntryRole, entry);
     m_editing = false;
     m_byName[trimSpaces(entry).toString()].push_back(item);
 }
@@ -63,7 +65,13 @@ void RosterIndex::rebuildIfStale()
     m_byName.clear();
     for (int row = 0; row < m_list->count(); ++row) {
         QListWidgetItem *item = m_list->item(row);
-        m_byName[trimSpaces(item->text()).toString()].push_back(item);
+        m_byName[trimSpaces(rosterEntry(item)).toString()].push_back(item);
     }
     m_stale = false;
+}
+
+QString rosterEntry(const QListWidgetItem *item)
+{
+    const QVariant entry = item->data(kRosterEntryRole);
+    return entry.isValid() ? entry.toString() : item->text();
 }

@@ -10,6 +10,12 @@
 class QListWidget;
 class QListWidgetItem;
 
+// An item shows its entry by the name rules of DisplayText.h and keeps the
+// entry as received under this role, which the roster actions send.
+inline constexpr int kRosterEntryRole = Qt::UserRole;
+// The entry an item stands for: as received, else (the placeholder) its text.
+QString rosterEntry(const QListWidgetItem *item);
+
 // The user list's entries by name (trimmed of spaces), so that a leave line
 // finds its entry without reading every item of a large channel. It lives as
 // a child of the list and rebuilds itself after any change made elsewhere

@@ -9,6 +9,7 @@
 #include "time/Clock.h"
 #include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
+#include "ui/RosterIndex.h"
 #include "ui/TorvalMod1.h"
 
 #include <QLineEdit>
@@ -130,7 +131,7 @@ void TorvalMain::Quit_Click()
 QString TorvalMain::selectedEntry() const
 {
     const QList<QListWidgetItem *> selected = Roomlist->selectedItems();
-    return selected.isEmpty() ? QString() : selected.first()->text();
+    return selected.isEmpty() ? QString() : rosterEntry(selected.first());
 }
 
 void TorvalMain::Ban_Click()

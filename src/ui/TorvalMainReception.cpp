@@ -27,12 +27,6 @@ constexpr int kSliceLines = 2000;
 // A hostile server cannot grow the user list past this.
 constexpr int kRosterLimit = 10000;
 
-// A message line that cannot be cut is shown as it came, minus its carriage return.
-QString rawLine(const QString &line)
-{
-    return line.endsWith(u'\r') ? line.chopped(1) : line;
-}
-
 } // namespace
 
 void TorvalMain::prepareReception()
@@ -170,13 +164,13 @@ void TorvalMain::OnChannel(const QString &line)
 void TorvalMain::OnTalk(const QString &line)
 {
     const std::optional<MessageFields> fields = cutMessage(line, kTalkNameStart);
-    appendDisplayLine(Text2, fields ? talkBody(*fields) : rawLine(line));
+    appendDisplayLine(Text2, [&](QString &out) { fields ? writeTalkBody(out, *fields) : writeRawLine(out, line); });
 }
 
 void TorvalMain::OnWhisper(const QString &line)
 {
     const std::optional<MessageFields> fields = cutMessage(line, kWhisperNameStart);
-    appendDisplayLine(Text3, fields ? whisperBody(*fields) : rawLine(line));
+    appendDisplayLine(Text3, [&](QString &out) { fields ? writeWhisperBody(out, *fields) : writeRawLine(out, line); });
 }
 
 void TorvalMain::OnInfo(const QString &line)
@@ -187,7 +181,7 @@ void TorvalMain::OnInfo(const QString &line)
 void TorvalMain::OnEmote(const QString &line)
 {
     const std::optional<MessageFields> fields = cutMessage(line, kEmoteNameStart);
-    appendDisplayLine(Text2, fields ? emoteBody(*fields) : rawLine(line));
+    appendDisplayLine(Text2, [&](QString &out) { fields ? writeEmoteBody(out, *fields) : writeRawLine(out, line); });
 }
 
 void TorvalMain::refreshChannelCaption()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "reception/EventLine.h"
 
+#include "reception/DisplayText.h"
+
 #include <algorithm>
 
 namespace {
@@ -156,27 +158,69 @@ QStringView trimSpaces(QStringView text)
     return text.sliced(from, to - from);
 }
 
+void writeTalkBody(QString &out, const MessageFields &fields)
+{
+    out += u'<';
+    appendDisplayName(out, fields.name);
+    out += QLatin1String("> ");
+    out += fields.text;
+}
+
+void writeWhisperBody(QString &out, const MessageFields &fields)
+{
+    out += QLatin1String(kWhisperPrefix);
+    appendDisplayName(out, fields.name);
+    out += QLatin1String("> ");
+    out += fields.text;
+}
+
+void writeEmoteBody(QString &out, const MessageFields &fields)
+{
+    out += u'<';
+    appendDisplayName(out, fields.name);
+    out += u' ';
+    out += fields.text;
+    out += QLatin1String("> ");
+}
+
+void writeRawLine(QString &out, QStringView line)
+{
+    appendDisplayName(out, line.endsWith(u'\r') ? line.chopped(1) : line);
+}
+
+namespace {
+
+QString written(void (*write)(QString &, const MessageFields &), const MessageFields &fields)
+{
+    QString body;
+    body.reserve(fields.name.size() + fields.text.size() + 9);
+    write(body, fields);
+    return body;
+}
+
+} // namespace
+
 QString talkBody(const MessageFields &fields)
 {
-    return QLatin1Char('<') + fields.name + QLatin1String("> ") + fields.text;
+    return written(writeTalkBody, fields);
 }
 
 QString whisperBody(const MessageFields &fields)
 {
-    return QLatin1String(kWhisperPrefix) + fields.name + QLatin1String("> ") + fields.text;
+    return written(writeWhisperBody, fields);
 }
 
 QString emoteBody(const MessageFields &fields)
 {
-    return QLatin1Char('<') + fields.name + QLatin1Char(' ') + fields.text + QLatin1String("> ");
+    return written(writeEmoteBody, fields);
 }
 
 QString channelAnnouncement(const QString &channel)
 {
-    return QLatin1String(kJoiningChannel) + channel + QLatin1Char('.');
+    return QLatin1String(kJoiningChannel) + displayName(channel) + QLatin1Char('.');
 }
 
 QString channelCaption(const QString &channel, int entries)
 {
-    return channel + QLatin1String(kCaptionOpen) + QString::number(entries) + QLatin1Char(')');
+    return displayName(channel) + QLatin1String(kCaptionOpen) + QString::number(entries) + QLatin1Char(')');
 }

@@ -47,8 +47,17 @@ std::optional<QString> cutChannelName(QStringView line);
 // Only the space character, not other white space, as the roster compares entries.
 QStringView trimSpaces(QStringView text);
 
+// The bodies of pane lines. Names are shown by the rules of DisplayText.h;
+// the writers append the body to out, the others return it.
+void writeTalkBody(QString &out, const MessageFields &fields);
+void writeWhisperBody(QString &out, const MessageFields &fields);
+void writeEmoteBody(QString &out, const MessageFields &fields);
+// A message line that cannot be cut, minus its carriage return; the name in
+// it is not told apart, so the whole line is shown by the name rules.
+void writeRawLine(QString &out, QStringView line);
 QString talkBody(const MessageFields &fields);
 QString whisperBody(const MessageFields &fields);
 QString emoteBody(const MessageFields &fields);
 QString channelAnnouncement(const QString &channel);
+// The channel's name as shown, then "  (" + entries + ")".
 QString channelCaption(const QString &channel, int entries);

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#include "reception/DisplayText.h"
+
+namespace {
+
+template <typename Hidden>
+void appendReplacing(QString &out, QStringView text, Hidden hidden)
+{
+    const qsizetype start = out.size();
+    out.append(text);
+    QChar *c = out.data() + start;
+    for (QChar *end = out.data() + out.size(); c != end; ++c) {
+        if (hidden(c->unicode()))
+            *c = QChar::ReplacementCharacter;
+    }
+}
+
+qsizetype codePoints(QStringView text)
+{
+    qsizetype count = text.size();
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && text[i + 1].isLowSurrogate()) {
+            --count;
+            ++i;
+        }
+    }
+    return count;
+}
+
+// Where text longer than limit is cut: after limit code units, or one
+// fewer so as not to split a surrogate pair.
+qsizetype cutIndex(QStringView text, qsizetype limit)
+{
+    return text[limit - 1].isHighSurrogate() && text[limit].isLowSurrogate() ? limit - 1 : limit;
+}
+
+} // namespace
+
+void appendDisplayText(QString &out, QStringView text)
+{
+    appendReplacing(out, text, isHiddenControl);
+}
+
+void appendDisplayName(QString &out, QStringView name)
+{
+    appendReplacing(out, name, [](char16_t c) { return isHiddenControl(c) || isBidiControl(c); });
+}
+
+QString cutMarker(qsizetype omittedCharacters)
+{
+    return QStringLiteral(" \u2026 [%1 more %2]")
+        .arg(omittedCharacters)
+        .arg(omittedCharacters == 1 ? QStringLiteral("character") : QStringLiteral("characters"));
+}
+
+void cutForDisplay(QString &out, qsizetype from, qsizetype limit)
+{
+    if (out.size() - from <= limit)
+        return;
+    const qsizetype end = from + cutIndex(QStringView(out).sliced(from), limit);
+    const QString marker = cutMarker(codePoints(QStringView(out).sliced(end)));
+    out.truncate(end);
+    out += marker;
+}
+
+QString displayName(QStringView name)
+{
+    QString shown;
+    if (name.size() <= kDisplayNameCut) {
+        appendDisplayName(shown, name);
+        return shown;
+    }
+    const qsizetype end = cutIndex(name, kDisplayNameCut);
+    appendDisplayName(shown, name.first(end));
+    shown += cutMarker(codePoints(name.sliced(end)));
+    return shown;
+}
