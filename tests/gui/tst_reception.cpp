@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // A real main window fed raw bytes through its own socket by a local server.
 #include "support/TestSupport.h"
+#include "reception/DisplayText.h"
+#include "ui/RosterIndex.h"
 #include "ui/TorvalMain.h"
 
 #include <QLabel>
@@ -13,6 +15,12 @@ namespace {
 const QString kChatStart = QStringLiteral("Chat Window\n");
 const QString kWhisperStart = QStringLiteral("Whisper Window\n");
 const QByteArray kMarker = "1018 kkkk \"marker\"\r\n";
+
+template <std::size_t N>
+QByteArray withNul(const char (&bytes)[N])
+{
+    return QByteArray(bytes, N - 1);
+}
 
 bool caretAtEnd(const QPlainTextEdit *pane)
 {
@@ -128,6 +136,58 @@ private slots:
         QCOMPARE(s->entries(), QStringList{"bob "});
         QCOMPARE(s->caption->text(), QStringLiteral("Lobby  (1)"));
         QCOMPARE(s->window.cursor().shape(), Qt::WaitCursor);
+    }
+
+    // Control characters anywhere and direction controls in names show as U+FFFD, in panes, caption and user list.
+    void hiddenCharacters_data()
+    {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<QString>("pane");
+        QTest::addColumn<QString>("appended");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("lastEntry");
+        auto row = [](const char *name, const QByteArray &line, const char *pane, const QString &appended,
+                      const QString &caption = QStringLiteral("Lobby  (1)"), const QString &entry = QStringLiteral("bob ")) {
+            QTest::newRow(name) << line << QString::fromLatin1(pane) << appended << caption << entry;
+        };
+        row("nul in talk", withNul("1005 kkkk b\0b 0010 \"a\0b\""), "Text2", QStringLiteral("[12:34] <b\uFFFDb> a\uFFFDb"));
+        row("override in a talk name", "1005 kkkk \xE2\x80\xAE" "bob 0010 \"hi\"", "Text2", QStringLiteral("[12:34] <\uFFFDbob> hi"));
+        row("override in a talk text stays", "1005 kkkk bob 0010 \"\xE2\x80\xAEhi\"", "Text2",
+            QStringLiteral("[12:34] <bob> \u202Ehi"));
+        row("isolate in a whisper name", "1004 kkkkkkk b\xE2\x81\xA8" "b 0010 \"psst\"", "Text3",
+            QStringLiteral("[12:34] <FROM: b\uFFFDb> psst"));
+        row("C1 in an emote name", "1023 kkkkk b\x81" "b 0010 \"waves\"", "Text2", QStringLiteral("[12:34] <b\uFFFDb waves> "));
+        row("escape in information", "1018 kkkk \"a\x1B[2Jb\"", "Text2", QStringLiteral("a\uFFFD[2Jb"));
+        row("embedding in an uncut line", "1005 \xE2\x80\xAB", "Text2", QStringLiteral("[12:34] 1005 \uFFFD"));
+        row("channel", withNul("1007 kkkkkkk \"L\0b\xE2\x80\xAE\""), "Text2",
+            QStringLiteral("[12:34] Joining Channel L\uFFFDb\uFFFD."), QStringLiteral("L\uFFFDb\uFFFD  (0)"), QString());
+        row("long channel", "1007 kkkkkkk \"" + QByteArray(300, 'c') + "\"", "Text2",
+            QStringLiteral("[12:34] Joining Channel %1.").arg(QString(kDisplayNameCut, u'c') + cutMarker(300 - kDisplayNameCut)),
+            QString(kDisplayNameCut, u'c') + cutMarker(300 - kDisplayNameCut) + QStringLiteral("  (0)"), QString());
+        row("user", "1001 kkkk \xE2\x80\xAE\x01" "bob 0010", "", QString(), QStringLiteral("Lobby  (2)"),
+            QStringLiteral("\uFFFD\uFFFDbob "));
+    }
+
+    void hiddenCharacters()
+    {
+        QFETCH(QByteArray, received);
+        QFETCH(QString, pane);
+        QFETCH(QString, appended);
+        QFETCH(QString, caption);
+        QFETCH(QString, lastEntry);
+
+        QVERIFY(s->handle("1007 kkkkkkk \"Lobby\"\r\n1001 kkkk bob 0010\r\n"));
+        QString chat = s->chat->toPlainText(), whispers = s->whispers->toPlainText();
+        if (!pane.isEmpty())
+            (pane == QLatin1String("Text2") ? chat : whispers) += appended + u'\n';
+        QVERIFY(s->handle(received + "\r\n"));
+        QCOMPARE(s->chat->toPlainText(), chat + "marker\n");
+        QCOMPARE(s->whispers->toPlainText(), whispers);
+        QCOMPARE(s->caption->text(), caption);
+        QCOMPARE(s->entries().value(s->entries().size() - 1), lastEntry);
+        // The user list keeps the entry as received, for the roster buttons to send.
+        if (received.startsWith("1001"))
+            QCOMPARE(rosterEntry(s->roomlist->item(1)), QString::fromUtf8(received.mid(10, 7)) + u' ');
     }
 
     void roster_data()
