@@ -208,8 +208,8 @@ PaneLine paneLineFor(const QString &line)
     if (!fields)
         return {};
     if (code == u"1004")
-        return {1, time + whisperBody(*fields)};
-    return {0, time + (code == u"1005" ? talkBody(*fields) : emoteBody(*fields))};
+        return {1, time + whisperBody(fields->name, fields->text)};
+    return {0, time + (code == u"1005" ? talkBody(fields->name, fields->text) : emoteBody(fields->name, fields->text))};
 }
 
 // Sets the pane's whole text to its old text plus the line, then puts the caret at the end.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Arbitrary bytes from a server, cut into arbitrary arrivals, through the
 // main window's framing, dispatch and every event handler.
+#include "session/ChatLink.h"
 #include "ui/TorvalMain.h"
 
 #include <QApplication>
@@ -53,10 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (input.remaining_bytes() > 0) {
         const size_t length = input.ConsumeIntegralInRange<size_t>(0, input.remaining_bytes());
         const std::string arrival = input.ConsumeBytesAsString(length);
-        g_window->feedBytesForTesting(QByteArrayView(arrival.data(), qsizetype(arrival.size())));
+        g_window->link()->feedBytesForTesting(QByteArrayView(arrival.data(), qsizetype(arrival.size())));
     }
     // Ends any unfinished line, so that each input starts from a clean framer.
-    g_window->feedBytesForTesting("\n");
+    g_window->link()->feedBytesForTesting("\n");
     QCoreApplication::processEvents();
 
     if (paneIsFull(g_chat) || paneIsFull(g_whispers)) {

@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libbenchmark-dev clang-14 libclang-rt-14-dev
   xvfb xauth x11-utils fonts-dejavu-core
+  desktop-file-utils appstream
 )
 
 missing=()
@@ -22,12 +23,19 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-SUDO=""
+SUDO=()
 if [ "$(id -u)" -ne 0 ]; then
-  SUDO="sudo"
+  # -n: never wait for a password (CI has no one to type it).
+  if ! sudo -n true 2>/dev/null; then
+    echo "setup.sh: these Debian packages are missing: ${missing[*]}" >&2
+    echo "setup.sh: installing them needs root, and sudo cannot run without a password here." >&2
+    echo "setup.sh: run 'sudo apt-get install ${missing[*]}' yourself, or run this script as root." >&2
+    exit 1
+  fi
+  SUDO=(sudo -n)
 fi
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+"${SUDO[@]}" apt-get update -q
+"${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

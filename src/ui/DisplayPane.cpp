@@ -13,8 +13,6 @@
 
 namespace {
 
-PaneAppendBatch *g_batch = nullptr;
-
 // The document starts a new block at these besides the line feed, so a
 // received line holding one would show as two pane lines; control
 // characters would hide the rest of the line from screen readers.
@@ -25,22 +23,9 @@ bool isShownAsReplacement(QChar c)
         || u == 0xFDD1;
 }
 
-// Ends the line that starts at out[start]: cut to the display length, every
-// block break and control character made U+FFFD, then a line feed.
-void finishLine(QString &out, qsizetype start)
-{
-    cutForDisplay(out, start, kDisplayLineCut);
-    QChar *c = out.data() + start;
-    for (QChar *end = out.data() + out.size(); c != end; ++c) {
-        if (isShownAsReplacement(*c))
-            *c = QChar::ReplacementCharacter;
-    }
-    out += u'\n';
-}
-
 // A full pane drops this many lines beyond its line limit at once, or down
 // to this share of its character budget, so that trimming (which walks the
-// lines it drops and lets the document compact its text store) is rare.
+// lines it drops) is rare and each trim frees a large share of the text.
 constexpr int kTrimLines = kPaneLineLimit / 8;
 constexpr qsizetype kTrimmedCharacters = kPaneCharacterBudget / 8 * 7;
 
@@ -51,7 +36,7 @@ int linesToDrop(QTextDocument *doc, int lines)
     int drop = std::max(0, lines - kPaneLineLimit);
     const qsizetype excess = doc->characterCount() - kTrimmedCharacters;
     if (excess > 0) {
-        // Lines are dropped whole; the last one kept may end past the excess.
+        // Lines go whole: the one holding the excess's last character goes too.
         const QTextBlock first = doc->findBlock(int(excess));
         drop = std::max(drop, first.blockNumber() + (first.position() < excess ? 1 : 0));
     }
@@ -59,10 +44,10 @@ int linesToDrop(QTextDocument *doc, int lines)
 }
 
 // Drops the oldest lines once the pane holds kTrimLines more lines than its
-// limit or more characters than its budget. Removing with the document's
-// block limit would lay out every line it drops, so the lines are removed by
-// a cursor; with undo off the document counts what it removed and compacts
-// its text store on its own once enough is garbage.
+// limit or more characters than its budget. Qt's own block limit would lay
+// out every line it drops (for cursor movement), so a cursor removes them;
+// with undo off, the document counts what was removed and compacts its text
+// store by itself once that is large.
 void trimOldLines(QTextDocument *doc)
 {
     const int lines = doc->blockCount() - 1; // the text ends with a line end: an empty last block
@@ -89,22 +74,6 @@ void writeLines(QPlainTextEdit *pane, const QString &lines)
     pane->setTextCursor(cursor);
 }
 
-// Appends one line to pane: into the batch when one gathers, else at once.
-void appendLine(QPlainTextEdit *pane, const std::function<void(QString &out)> &write)
-{
-    if (g_batch) {
-        QString &lines = g_batch->linesFor(pane);
-        const qsizetype start = lines.size();
-        write(lines);
-        finishLine(lines, start);
-        return;
-    }
-    QString line;
-    write(line);
-    finishLine(line, 0);
-    writeLines(pane, line);
-}
-
 } // namespace
 
 void configurePane(QPlainTextEdit *pane)
@@ -116,69 +85,63 @@ void configurePane(QPlainTextEdit *pane)
 
 void appendPlainLine(QPlainTextEdit *pane, const QString &text)
 {
-    appendLine(pane, [&text](QString &out) { out += text; });
-}
-
-void appendDisplayLine(QPlainTextEdit *pane, const std::function<void(QString &out)> &writeBody)
-{
-    const QString time = g_batch ? g_batch->time() : formattedTime();
-    appendLine(pane, [&](QString &out) {
-        out += u'[';
-        out += time;
-        out += QLatin1String("] ");
-        writeBody(out);
-    });
+    PaneAppendBatch batch;
+    batch.addPlainLine(pane, text);
 }
 
 void appendDisplayLine(QPlainTextEdit *pane, const QString &body)
 {
-    appendDisplayLine(pane, [&body](QString &out) { out += body; });
-}
-
-PaneAppendBatch::PaneAppendBatch() : m_outermost(g_batch == nullptr)
-{
-    if (m_outermost)
-        g_batch = this;
-}
-
-PaneAppendBatch::~PaneAppendBatch()
-{
-    if (!m_outermost)
-        return;
-    flush();
-    g_batch = nullptr;
-}
-
-PaneAppendBatch *PaneAppendBatch::current()
-{
-    return g_batch;
-}
-
-const QString &PaneAppendBatch::time()
-{
-    if (!m_outermost)
-        return g_batch->time();
-    if (m_time.isEmpty())
-        m_time = formattedTime();
-    return m_time;
+    PaneAppendBatch batch;
+    batch.addDisplayLine(pane, body);
 }
 
 QString &PaneAppendBatch::linesFor(QPlainTextEdit *pane)
 {
-    if (!m_outermost)
-        return g_batch->linesFor(pane);
     auto it = std::find_if(m_pending.begin(), m_pending.end(), [pane](const Pending &p) { return p.pane == pane; });
     if (it == m_pending.end())
         it = m_pending.insert(m_pending.end(), Pending{pane, {}});
     return it->lines;
 }
 
+qsizetype PaneAppendBatch::startDisplayLine(QString &lines)
+{
+    if (m_time.isEmpty())
+        m_time = formattedTime();
+    const qsizetype start = lines.size();
+    lines += u'[';
+    lines += m_time;
+    lines += QLatin1String("] ");
+    return start;
+}
+
+// Cuts the line to the display length, makes every block break and control
+// character in it U+FFFD, and ends it with a line feed.
+void PaneAppendBatch::finishLine(QString &lines, qsizetype start)
+{
+    cutForDisplay(lines, start, kDisplayLineCut);
+    QChar *c = lines.data() + start;
+    for (QChar *end = lines.data() + lines.size(); c != end; ++c) {
+        if (isShownAsReplacement(*c))
+            *c = QChar::ReplacementCharacter;
+    }
+    lines += u'\n';
+}
+
+void PaneAppendBatch::addPlainLine(QPlainTextEdit *pane, const QString &text)
+{
+    QString &lines = linesFor(pane);
+    const qsizetype start = lines.size();
+    lines += text;
+    finishLine(lines, start);
+}
+
+void PaneAppendBatch::addDisplayLine(QPlainTextEdit *pane, const QString &body)
+{
+    writeDisplayLine(pane, [&body](QString &out) { out += body; });
+}
+
 void PaneAppendBatch::flush()
 {
-    if (!m_outermost) {
-        g_batch->flush();
-        return;
-    }
     for (Pending &pending : m_pending) {
         if (pending.pane && !pending.lines.isEmpty())
             writeLines(pending.pane, pending.lines);

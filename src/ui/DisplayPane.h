@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QString>
 
-#include <functional>
 #include <vector>
 
 class QPlainTextEdit;
@@ -14,9 +13,9 @@ class QPlainTextEdit;
 // a long session or a flood cannot grow memory without bound.
 inline constexpr int kPaneLineLimit = 100000;
 // 16 million UTF-16 code units, 32 MB of text: 100,000 lines of up to 160
-// characters each, far above ordinary chat. The text store of a pane can
-// hold up to about twice its text before it compacts, so both panes full
-// stay near 130 MB whatever the lines' sizes.
+// characters each, far above ordinary chat, while a flood of the longest
+// lines shown keeps each pane's text (and the garbage its text store holds
+// until it compacts) to a few dozen MB.
 inline constexpr qsizetype kPaneCharacterBudget = 16 * 1024 * 1024;
 
 // Prepares a QPlainTextEdit for use as a chat pane: no undo history (it would
@@ -25,35 +24,37 @@ void configurePane(QPlainTextEdit *pane);
 
 // Appends "[" + time + "] " + body as one line and puts the caret at the end,
 // so the pane shows its last line. Costs the same whatever the pane holds.
-// Every line is shown with its control characters as U+FFFD and cut to
+// Every pane line shows its control characters as U+FFFD and is cut after
 // kDisplayLineCut characters with a marker of how many were left out.
 void appendDisplayLine(QPlainTextEdit *pane, const QString &body);
-// The same with a body that writeBody appends to the buffer it is given, so
-// that the line is built once, in place.
-void appendDisplayLine(QPlainTextEdit *pane, const std::function<void(QString &out)> &writeBody);
 // The same without the timestamp (server information lines).
 void appendPlainLine(QPlainTextEdit *pane, const QString &text);
 
-// While one of these lives, the appends above gather their lines and it
-// writes them when it ends, in one edit per pane, caret at the end. The
-// result is the same as appending line by line; a flood costs far less.
-// The clock is read once per batch: a batch spans milliseconds, and reading
-// the local time costs more than formatting a line. Nested batches join the
-// outermost one.
+// Gathers the lines of one received slice and writes them when it ends (or
+// at flush), in one edit per pane, caret at the end. The result is the same
+// as appending line by line; a flood costs far less. The clock is read once
+// per batch: a batch spans milliseconds, and reading the local time costs
+// more than formatting a line.
 class PaneAppendBatch
 {
 public:
-    PaneAppendBatch();
-    ~PaneAppendBatch();
+    PaneAppendBatch() = default;
+    ~PaneAppendBatch() { flush(); }
     PaneAppendBatch(const PaneAppendBatch &) = delete;
     PaneAppendBatch &operator=(const PaneAppendBatch &) = delete;
 
-    // The batch collecting appends right now, if any.
-    static PaneAppendBatch *current();
-    // The text gathered for pane, to append one line to.
-    QString &linesFor(QPlainTextEdit *pane);
-    // The time of day for display lines, read at the first one.
-    const QString &time();
+    void addDisplayLine(QPlainTextEdit *pane, const QString &body);
+    void addPlainLine(QPlainTextEdit *pane, const QString &text);
+    // A display line whose body writeBody(QString &out) appends to the
+    // pane's gathered text, so that the line is built once, in place.
+    template <typename WriteBody>
+    void writeDisplayLine(QPlainTextEdit *pane, WriteBody &&writeBody)
+    {
+        QString &lines = linesFor(pane);
+        const qsizetype start = startDisplayLine(lines);
+        writeBody(lines);
+        finishLine(lines, start);
+    }
     // Writes what was gathered so far.
     void flush();
 
@@ -62,7 +63,11 @@ private:
         QPointer<QPlainTextEdit> pane;
         QString lines; // each followed by a line feed
     };
+    QString &linesFor(QPlainTextEdit *pane);
+    // Appends "[" + time + "] " and gives where the line starts.
+    qsizetype startDisplayLine(QString &lines);
+    static void finishLine(QString &lines, qsizetype start);
+
     std::vector<Pending> m_pending;
     QString m_time;
-    bool m_outermost;
 };

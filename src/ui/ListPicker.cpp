@@ -92,7 +92,7 @@ void ListPicker::Form_Load()
 
 void ListPicker::Load_Channels()
 {
-    const QString path = QDir(programDirectory()).filePath(QLatin1String(design.listFile));
+    const QString path = listFilePath(QLatin1String(design.listFile));
     const std::optional<QStringList> entries =
         FileExistsWithOpen(path) ? readListFile(path) : std::nullopt;
     if (!entries) {

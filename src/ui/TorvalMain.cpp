@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "ui/TorvalMain.h"
 
-#include "reception/ReceiveState.h"
+#include "layout/Layout.h"
+#include "session/ChatLink.h"
+#include "settings/Settings.h"
 #include "ui/DesignStyle.h"
 #include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
 #include "ui/FrmChannel.h"
-#include "layout/Layout.h"
-#include "ui/TorvalMod1.h"
 #include "ui/Images.h"
+#include "ui/TorvalMod1.h"
 #include "ui/Twips.h"
 #include "ui/frmAbout.h"
 #include "ui/frmHelp.h"
@@ -21,7 +22,6 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTcpSocket>
 #include <QTimer>
 
 namespace {
@@ -50,7 +50,7 @@ void showSingle(QPointer<Window> &window, Args... args)
 } // namespace
 
 TorvalMain::TorvalMain(QWidget *parent)
-    : QWidget(parent), receive(std::make_unique<ReceiveState>())
+    : QWidget(parent)
 {
     setObjectName(QStringLiteral("TorvalMain"));
     setWindowTitle(QString::fromLatin1(kProgramTitle));
@@ -131,7 +131,8 @@ void TorvalMain::buildControls()
     Roomlist->setFont(designFont(8.25, true));
     Roomlist->setUniformItemSizes(true);
     blackOnWhite(Roomlist);
-    Roomlist->addItem(QString::fromLatin1(kUserListPlaceholder));
+    roster.append(QString::fromLatin1(kUserListPlaceholder));
+    Roomlist->addItems(roster.entries());
     placeTwips(Roomlist, 7560, 1200, 2655, 3735);
     geometryTwips.insert(Roomlist, {7560, 1200, 2655, 3735});
 
@@ -169,12 +170,17 @@ void TorvalMain::buildControls()
     connect(TimerIdle, &QTimer::timeout, this, &TorvalMain::TimerIdle_Timer);
     TimerIdle->start();
 
-    Winsock1 = new QTcpSocket(this);
-    Winsock1->setObjectName(QStringLiteral("Winsock1"));
-    connect(Winsock1, &QTcpSocket::readyRead, this, &TorvalMain::Winsock1_DataArrival);
-    connect(Winsock1, &QTcpSocket::errorOccurred, this, &TorvalMain::Winsock1_Error);
-    connect(Winsock1, &QTcpSocket::connected, this, [this] { linkEverUp = true; });
-    prepareReception();
+    Winsock1 = new ChatLink(this);
+    connect(Winsock1, &ChatLink::eventsReceived, this, &TorvalMain::Winsock1_DataArrival);
+    connect(Winsock1, &ChatLink::connectFailed, this, &TorvalMain::Winsock1_Error);
+}
+
+void TorvalMain::Form_Load()
+{
+    IdleSeconds = toInt16OrZero(GetSetting(Keys::IdleTime));
+    IdleMessage = GetSetting(Keys::IdleString);
+    SetButtonStates(true, false, false, true);
+    IdleCount = 0;
 }
 
 void TorvalMain::paintEvent(QPaintEvent *)
@@ -209,7 +215,7 @@ bool TorvalMain::eventFilter(QObject *watched, QEvent *event)
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         const QString text = key->text();
         if (enter || text.size() == 1) {
-            int KeyAscii = enter ? 13 : text.at(0).unicode();
+            int KeyAscii = enter ? kEnterKey : text.at(0).unicode();
             Text1_KeyPress(KeyAscii);
             if (KeyAscii == 0)
                 return true;
@@ -232,10 +238,35 @@ void TorvalMain::ApplyLayout()
 {
     const double W = pixelsToTwips(frameGeometry().width());
     const double H = pixelsToTwips(frameGeometry().height());
-    for (const LayoutAssignment &a : layoutForWindow(ScreenSize, W, H)) {
-        if (auto *widget = findChild<QWidget *>(QLatin1String(a.control)))
-            moveControl(widget, a.property, a.value);
+    for (const LayoutAssignment &a : layoutForWindow(ScreenSize, W, H))
+        moveControl(layoutControl(a.control), a.property, a.value);
+}
+
+QWidget *TorvalMain::layoutControl(LayoutControl control) const
+{
+    using C = LayoutControl;
+    switch (control) {
+    case C::lblTitle: return lblTitle;
+    case C::Channel: return Channel;
+    case C::Text1: return Text1;
+    case C::Text2: return Text2;
+    case C::Text3: return Text3;
+    case C::Roomlist: return Roomlist;
+    case C::Connect: return Connect;
+    case C::Disconnect: return Disconnect;
+    case C::cmdChannel: return cmdChannel;
+    case C::About: return About;
+    case C::Quit: return Quit;
+    case C::Slap: return Slap;
+    case C::Kick: return Kick;
+    case C::Squelch: return Squelch;
+    case C::UnSquelch: return UnSquelch;
+    case C::Ban: return Ban;
+    case C::Whisper: return Whisper;
+    case C::Whois: return Whois;
+    case C::Send: return Send;
     }
+    Q_UNREACHABLE();
 }
 
 void TorvalMain::moveControl(QWidget *control, LayoutProperty property, double twips)

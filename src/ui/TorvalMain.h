@@ -2,6 +2,8 @@
 #pragma once
 
 #include "layout/Layout.h"
+#include "reception/ChatEvent.h"
+#include "reception/Roster.h"
 #include "ui/Twips.h"
 
 #include <QHash>
@@ -9,24 +11,23 @@
 #include <QString>
 #include <QWidget>
 
-#include <memory>
-
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
-class QTcpSocket;
 class QTimer;
+class ChatLink;
 class FrmChannel;
+class PaneAppendBatch;
 class frmAbout;
 class frmHelp;
-struct ReceiveState;
 
-// The one window in which all chatting happens. It is a thin shell: each
-// subsystem defines its member functions in its own folder (session/,
-// reception/, outgoing/) and keeps the cutting, deciding and computing in
-// free functions beside them.
+// The one window in which all chatting happens. It is a thin shell over the
+// link, which owns the connection and turns received bytes into events: the
+// window renders those events and turns the user's actions into lines. Its
+// member functions are kept in one file per subsystem (TorvalMainSession.cpp,
+// TorvalMainReception.cpp, TorvalMainOutgoing.cpp).
 class TorvalMain : public QWidget
 {
     Q_OBJECT
@@ -40,6 +41,7 @@ public:
     void Send_Click();
 
     QLineEdit *inputLine() const { return Text1; }
+    ChatLink *link() const { return Winsock1; }
 
     // The user list's heading when no channel's roster is shown.
     static constexpr char kNoChannelCaption[] = "Channel (Users)";
@@ -51,8 +53,9 @@ protected:
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-    // ---- Windows and dialogs (src/ui/TorvalMain.cpp) ----
+    // ---- Windows and dialogs (TorvalMain.cpp) ----
 private slots:
+    void Form_Load();
     void About_Click();
     void cmdHelp_Click();
     void cmdChannel_Click();
@@ -61,6 +64,7 @@ private:
     void buildControls();
     void Form_Resize();
     void ApplyLayout();
+    QWidget *layoutControl(LayoutControl control) const;
     void moveControl(QWidget *control, LayoutProperty property, double twips);
 
     QLabel *lblTitle = nullptr;
@@ -87,67 +91,48 @@ private:
     QPushButton *Send = nullptr;
     QTimer *Timer1 = nullptr;
     QTimer *TimerIdle = nullptr;
-    QTcpSocket *Winsock1 = nullptr;
+    ChatLink *Winsock1 = nullptr; // the link to the gateway; its socket keeps the name Winsock1
 
     QHash<QWidget *, TwipsRect> geometryTwips; // where each placed control stands, in twips
     QPointer<frmAbout> aboutWindow;
     QPointer<frmHelp> helpWindow;
     QPointer<FrmChannel> channelWindow;
 
-    // ---- Chat session (src/session/TorvalMainSession.cpp) ----
+    // ---- Chat session (TorvalMainSession.cpp) ----
 private slots:
     void Connect_Click();
     void Disconnect_Click();
     void Timer1_Timer();
-    void Winsock1_Error();
+    void Winsock1_Error(const QString &reason);
 
 private:
     void SetButtonStates(bool connectOn, bool disconnectOn, bool channelAndIdleOn, bool quitOn);
-    // True when a line written now reaches the server: the link is up, or it is
-    // still being made and the login is already queued ahead of it.
-    bool canSend() const;
-    // Writes text + CR LF in the gateway's 8-bit code page; false when nothing was sent.
-    bool sendLine(const QString &text);
+    void clearSession();
 
-    bool loginSent = false;        // the handshake has been written since the last Connect
-    bool lostLinkReported = false; // the lost-connection box is open
-    bool linkEverUp = false;       // the current connection reached the connected state
-    bool connectFailureShown = false; // the failed connection attempt is already in the chat pane
-
-    // ---- Event reception (src/reception/TorvalMainReception.cpp) ----
-public:
-    // Runs bytes through the same framing and dispatch as data from Winsock1, at once.
-    void feedBytesForTesting(QByteArrayView bytes);
-
+    // ---- Event reception (TorvalMainReception.cpp) ----
 private slots:
-    void Winsock1_DataArrival();
+    void Winsock1_DataArrival(const ChatEvents &events);
 
 private:
-    // Bounds the socket's buffer and sets up the roster; called once the controls exist.
-    void prepareReception();
-    void ParseIncoming();
-    // Frames the next chunk held by the socket into the backlog; false when it holds none.
-    bool readChunk();
-    void frameBytes(QByteArrayView bytes);
-    // Dispatches backlog lines, reading more as needed, for one slice; true when work is left.
-    bool runSlice();
-    void dispatchLine(const QString &line);
-    void OnUser(const QString &line);
-    void OnJoin(const QString &line);
-    void OnLeave(const QString &line);
-    void OnChannel(const QString &line);
-    void OnTalk(const QString &line);
-    void OnWhisper(const QString &line);
-    void OnInfo(const QString &line);
-    void OnEmote(const QString &line);
+    void ParseIncoming(const ChatEvent &event, PaneAppendBatch &batch);
+    void OnUser(const ChatEvent &event);
+    void OnJoin(const ChatEvent &event);
+    void OnLeave(const ChatEvent &event);
+    void OnChannel(const ChatEvent &event, PaneAppendBatch &batch);
+    void OnTalk(const ChatEvent &event, PaneAppendBatch &batch);
+    void OnWhisper(const ChatEvent &event, PaneAppendBatch &batch);
+    void OnInfo(const ChatEvent &event, PaneAppendBatch &batch);
+    void OnEmote(const ChatEvent &event, PaneAppendBatch &batch);
+    void OnUnparseable(const ChatEvent &event, PaneAppendBatch &batch);
+    // Empties the user list and what it shows.
+    void clearRoster();
     void refreshChannelCaption();
 
     QString CurrentChannel;
-    std::unique_ptr<ReceiveState> receive;
+    Roster roster; // what Roomlist shows, entry for entry
 
-    // ---- Outgoing chat (src/outgoing/TorvalMainOutgoing.cpp) ----
+    // ---- Outgoing chat (TorvalMainOutgoing.cpp) ----
 private slots:
-    void Form_Load();
     void Quit_Click();
     void Ban_Click();
     void Kick_Click();
@@ -160,6 +145,7 @@ private slots:
     void TimerIdle_Timer();
 
 private:
+    static constexpr int kEnterKey = 13; // the key code Text1_KeyPress sees for Enter
     void Text1_KeyPress(int &KeyAscii);
     void SendCommand(const QString &text);
     // Runs Send on the input line; false when the line could not be sent.

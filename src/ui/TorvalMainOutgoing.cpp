@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "ui/TorvalMain.h"
 
-#include "outgoing/IdleTick.h"
 #include "outgoing/CommandLines.h"
+#include "outgoing/IdleTick.h"
 #include "outgoing/TypedLine.h"
+#include "reception/EventLine.h"
+#include "session/ChatLink.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"
-#include "time/Clock.h"
 #include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
-#include "ui/RosterIndex.h"
 #include "ui/TorvalMod1.h"
 
 #include <QLineEdit>
@@ -17,7 +17,6 @@
 #include <QPlainTextEdit>
 
 namespace {
-constexpr int kEnterKey = 13;
 constexpr char kNotConnectedNotice[] =
     "Not connected: nothing was sent and your line was kept. Connect to a server first.";
 constexpr char kIdleTitle[] = "Idle";
@@ -52,15 +51,6 @@ struct InputLineState {
 };
 } // namespace
 
-void TorvalMain::Form_Load()
-{
-    TimeFormat = QLatin1String(kShortTime);
-    IdleSeconds = toInt16OrZero(GetSetting(Keys::IdleTime));
-    IdleMessage = GetSetting(Keys::IdleString);
-    SetButtonStates(true, false, false, true);
-    IdleCount = 0;
-}
-
 void TorvalMain::Send_Click()
 {
     const QString typed = Text1->text();
@@ -87,7 +77,7 @@ bool TorvalMain::sendInputLine()
         break;
     }
 
-    if (!canSend()) {
+    if (!Winsock1->canSend()) {
         appendDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
         return false;
     }
@@ -97,12 +87,12 @@ bool TorvalMain::sendInputLine()
         SendCommand(line.text);
         return true;
     }
-    if (!sendLine(line.text)) {
+    if (!Winsock1->sendLine(line.text)) {
         appendDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
         return false;
     }
     if (line.isEchoed())
-        appendDisplayLine(Text2, ownLineBody(LoginName, line.text));
+        appendDisplayLine(Text2, talkBody(LoginName, line.text));
     Text1->clear();
     return true;
 }
@@ -131,7 +121,11 @@ void TorvalMain::Quit_Click()
 QString TorvalMain::selectedEntry() const
 {
     const QList<QListWidgetItem *> selected = Roomlist->selectedItems();
-    return selected.isEmpty() ? QString() : rosterEntry(selected.first());
+    if (selected.isEmpty())
+        return {};
+    // The list shows names by the display rules; the roster keeps them as received.
+    const int row = Roomlist->row(selected.first());
+    return row < roster.count() ? roster.entries().at(row) : selected.first()->text();
 }
 
 void TorvalMain::Ban_Click()
@@ -164,7 +158,7 @@ void TorvalMain::Whisper_Click()
     const QString entry = selectedEntry();
     const QString typed = Text1->text();
     // A whisper that cannot go out is not recorded as sent; Send reports why.
-    if (canSend())
+    if (Winsock1->canSend())
         appendDisplayLine(Text3, whisperEcho(entry, typed));
     SendCommand(whisperLine(entry, typed));
 }
@@ -190,7 +184,7 @@ void TorvalMain::TimerIdle_Timer()
 {
     const IdleTick tick = idleTick(IdleCount, IdleSeconds);
     IdleCount = tick.count;
-    if (!tick.announce || !canSend())
+    if (!tick.announce || !Winsock1->canSend())
         return;
     const InputLineState typing = InputLineState::of(Text1);
     SendCommand(idleAnnouncement(IdleMessage));

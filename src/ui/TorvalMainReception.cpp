@@ -1,187 +1,98 @@
 // SPDX-License-Identifier: MIT
+// Rendering received events: each handler shows one event in the panes, the
+// user list or its caption.
 #include "ui/TorvalMain.h"
 
+#include "reception/DisplayText.h"
 #include "reception/EventLine.h"
-#include "reception/ReceiveState.h"
-#include "ui/RosterIndex.h"
-#include "reception/TextCodec.h"
 #include "ui/DisplayPane.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
-#include <QTcpSocket>
-#include <QTimer>
 
-namespace {
-
-// The socket buffers at most this much; beyond it TCP holds the server back
-// until the backlog drains.
-constexpr qint64 kSocketBufferBytes = 256 * 1024;
-constexpr qint64 kReadChunkBytes = 16 * 1024;
-// A slice of lines ends after this long or this many lines, whichever comes
-// first; writing its lines to the panes afterwards costs about as much again.
-constexpr qint64 kSliceNanoseconds = 5'000'000;
-constexpr int kSliceLines = 2000;
-// A hostile server cannot grow the user list past this.
-constexpr int kRosterLimit = 10000;
-
-} // namespace
-
-void TorvalMain::prepareReception()
+void TorvalMain::Winsock1_DataArrival(const ChatEvents &events)
 {
-    Winsock1->setReadBufferSize(kSocketBufferBytes);
-    // An unfinished line belongs to the link it came on.
-    connect(Winsock1, &QTcpSocket::connected, this, [this] { receive->framer.reset(); });
-    receive->roster = new RosterIndex(Roomlist);
+    PaneAppendBatch batch; // the slice's pane lines, written in one edit per pane when it ends
+    for (const ChatEvent &event : events)
+        ParseIncoming(event, batch);
 }
 
-void TorvalMain::Winsock1_DataArrival()
+void TorvalMain::ParseIncoming(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    if (!receive->sliceQueued)
-        ParseIncoming();
-}
-
-void TorvalMain::ParseIncoming()
-{
-    receive->sliceQueued = false;
-    if (runSlice()) {
-        receive->sliceQueued = true;
-        QTimer::singleShot(0, this, &TorvalMain::ParseIncoming);
+    using Kind = ChatEvent::Kind;
+    switch (event.kind) {
+    case Kind::Talk: OnTalk(event, batch); break;
+    case Kind::Whisper: OnWhisper(event, batch); break;
+    case Kind::Emote: OnEmote(event, batch); break;
+    case Kind::Info: OnInfo(event, batch); break;
+    case Kind::Channel: OnChannel(event, batch); break;
+    case Kind::UserPresent: OnUser(event); break;
+    case Kind::UserJoined: OnJoin(event); break;
+    case Kind::UserLeft: OnLeave(event); break;
+    case Kind::Unparseable: OnUnparseable(event, batch); break;
     }
 }
 
-bool TorvalMain::runSlice()
+void TorvalMain::OnUser(const ChatEvent &event)
 {
-    QElapsedTimer slice;
-    slice.start();
-    PaneAppendBatch batch;
-    auto &backlog = receive->backlog;
-    int lines = 0;
-    do {
-        while (backlog.empty()) {
-            if (!readChunk())
-                return false;
-        }
-        const QString line = std::move(backlog.front());
-        backlog.pop_front();
-        dispatchLine(line);
-    } while (++lines < kSliceLines && slice.nsecsElapsed() < kSliceNanoseconds);
-    return true;
-}
-
-bool TorvalMain::readChunk()
-{
-    if (Winsock1->bytesAvailable() <= 0)
-        return false;
-    frameBytes(Winsock1->read(kReadChunkBytes));
-    return true;
-}
-
-void TorvalMain::frameBytes(QByteArrayView bytes)
-{
-    receive->framer.feed(bytes, [this](QByteArrayView line) {
-        QString text = decodeLine(line);
-        text += u'\r';
-        receive->backlog.push_back(std::move(text));
-    });
-}
-
-void TorvalMain::feedBytesForTesting(QByteArrayView bytes)
-{
-    frameBytes(bytes);
-    while (runSlice()) {
-    }
-}
-
-void TorvalMain::dispatchLine(const QString &line)
-{
-    using Handler = void (TorvalMain::*)(const QString &);
-    struct Event {
-        QStringView code;
-        Handler handler; // none: the code is known and needs nothing done
-    };
-    static constexpr Event kEvents[] = {
-        {u"1001", &TorvalMain::OnUser},
-        {u"1002", &TorvalMain::OnJoin},
-        {u"1003", &TorvalMain::OnLeave},
-        {u"1004", &TorvalMain::OnWhisper},
-        {u"1005", &TorvalMain::OnTalk},
-        {u"1007", &TorvalMain::OnChannel},
-        {u"1018", &TorvalMain::OnInfo},
-        {u"1023", &TorvalMain::OnEmote},
-        {u"1019", nullptr},
-        {u"2000", nullptr},
-        {u"2010", nullptr},
-    };
-    const QStringView code = QStringView(line).left(4);
-    for (const Event &event : kEvents) {
-        if (code == event.code) {
-            if (event.handler)
-                (this->*event.handler)(line);
-            return;
-        }
-    }
-}
-
-void TorvalMain::OnUser(const QString &line)
-{
-    const std::optional<QString> entry = cutRosterEntry(line);
-    if (!entry)
-        return;
-    if (Roomlist->count() < kRosterLimit)
-        receive->roster->append(*entry);
+    if (roster.append(event.name))
+        Roomlist->addItem(displayName(event.name));
     refreshChannelCaption();
 }
 
-void TorvalMain::OnJoin(const QString &line)
+void TorvalMain::OnJoin(const ChatEvent &event)
 {
-    OnUser(line);
+    OnUser(event);
 }
 
-void TorvalMain::OnLeave(const QString &line)
+void TorvalMain::OnLeave(const ChatEvent &event)
 {
-    const std::optional<QString> key = cutLeaveKey(line);
-    if (!key)
-        return;
-    receive->roster->removeFirst(*key);
+    if (const std::optional<int> row = roster.removeFirst(event.name))
+        delete Roomlist->takeItem(*row);
     refreshChannelCaption();
 }
 
-void TorvalMain::OnChannel(const QString &line)
+void TorvalMain::OnChannel(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    const std::optional<QString> channel = cutChannelName(line);
-    if (!channel)
-        return;
-    receive->roster->clear();
+    clearRoster();
     setCursor(Qt::ArrowCursor);
-    CurrentChannel = *channel;
-    appendDisplayLine(Text2, channelAnnouncement(CurrentChannel));
+    CurrentChannel = event.name;
+    batch.addDisplayLine(Text2, channelAnnouncement(CurrentChannel));
     refreshChannelCaption();
 }
 
-void TorvalMain::OnTalk(const QString &line)
+void TorvalMain::OnTalk(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    const std::optional<MessageFields> fields = cutMessage(line, kTalkNameStart);
-    appendDisplayLine(Text2, [&](QString &out) { fields ? writeTalkBody(out, *fields) : writeRawLine(out, line); });
+    batch.writeDisplayLine(Text2, [&event](QString &out) { writeTalkBody(out, event.name, event.text); });
 }
 
-void TorvalMain::OnWhisper(const QString &line)
+void TorvalMain::OnWhisper(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    const std::optional<MessageFields> fields = cutMessage(line, kWhisperNameStart);
-    appendDisplayLine(Text3, [&](QString &out) { fields ? writeWhisperBody(out, *fields) : writeRawLine(out, line); });
+    batch.writeDisplayLine(Text3, [&event](QString &out) { writeWhisperBody(out, event.name, event.text); });
 }
 
-void TorvalMain::OnInfo(const QString &line)
+void TorvalMain::OnInfo(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    appendPlainLine(Text2, cutInfoText(line));
+    batch.addPlainLine(Text2, event.text);
 }
 
-void TorvalMain::OnEmote(const QString &line)
+void TorvalMain::OnEmote(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    const std::optional<MessageFields> fields = cutMessage(line, kEmoteNameStart);
-    appendDisplayLine(Text2, [&](QString &out) { fields ? writeEmoteBody(out, *fields) : writeRawLine(out, line); });
+    batch.writeDisplayLine(Text2, [&event](QString &out) { writeEmoteBody(out, event.name, event.text); });
+}
+
+void TorvalMain::OnUnparseable(const ChatEvent &event, PaneAppendBatch &batch)
+{
+    // The name in the line is not told apart, so the whole line gets the name rules.
+    batch.writeDisplayLine(event.unparsedAs == ChatEvent::Kind::Whisper ? Text3 : Text2,
+                           [&event](QString &out) { appendDisplayName(out, event.text); });
+}
+
+void TorvalMain::clearRoster()
+{
+    roster.clear();
+    Roomlist->clear();
 }
 
 void TorvalMain::refreshChannelCaption()

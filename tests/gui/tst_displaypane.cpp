@@ -15,7 +15,7 @@ bool caretAtEnd(const QPlainTextEdit &pane)
 
 } // namespace
 
-class TestDisplayPane : public QObject
+class tst_displaypane : public QObject
 {
     Q_OBJECT
 
@@ -52,7 +52,7 @@ private slots:
         QPlainTextEdit pane;
         configurePane(&pane);
         const QString stamp = QStringLiteral("[12:34] ");
-        // A NUL at the cut is replaced as well.
+        // A NUL just before the cut is replaced as well.
         QString body = QString(length - stamp.size(), u'x');
         body[kDisplayLineCut - stamp.size() - 1] = QChar(0);
         appendDisplayLine(&pane, body);
@@ -66,21 +66,16 @@ private slots:
     {
         FixedClock clock;
         QPlainTextEdit oneByOne[2], batched[2];
-        auto write = [](QPlainTextEdit *panes) {
-            for (int i = 0; i < 50; ++i) {
-                const QString text = QString::number(i) + u'\u2029' + QString(i * 100, u'x');
-                if (i % 7)
-                    appendDisplayLine(&panes[i % 2], text);
-                else
-                    appendPlainLine(&panes[i % 2], text);
-            }
-        };
-        write(oneByOne);
+        auto line = [](int i) { return QString::number(i) + u'\u2029' + QString(i * 100, u'x'); };
+        for (int i = 0; i < 50; ++i)
+            (i % 7 ? appendDisplayLine : appendPlainLine)(&oneByOne[i % 2], line(i));
         {
-            PaneAppendBatch outer;
-            {
-                PaneAppendBatch inner; // joins the outer one
-                write(batched);
+            PaneAppendBatch batch;
+            for (int i = 0; i < 50; ++i) {
+                if (i % 7)
+                    batch.addDisplayLine(&batched[i % 2], line(i));
+                else
+                    batch.addPlainLine(&batched[i % 2], line(i));
             }
             QCOMPARE(batched[0].toPlainText(), QString());
         }
@@ -98,7 +93,7 @@ private slots:
         for (int i = 0; i < kLines; i += 500) {
             PaneAppendBatch batch;
             for (int j = i; j < i + 500; ++j)
-                appendPlainLine(&pane, QString::number(j));
+                batch.addPlainLine(&pane, QString::number(j));
         }
         appendPlainLine(&pane, QStringLiteral("last"));
 
@@ -121,7 +116,7 @@ private slots:
         for (int i = 0; i < kLines; i += 100) {
             PaneAppendBatch batch;
             for (int j = i; j < i + 100; ++j)
-                appendPlainLine(&pane, QString::number(j).leftJustified(8) + filler);
+                batch.addPlainLine(&pane, QString::number(j).leftJustified(8) + filler);
         }
         appendPlainLine(&pane, QStringLiteral("last"));
 
@@ -135,5 +130,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDisplayPane)
+QTEST_MAIN(tst_displaypane)
 #include "tst_displaypane.moc"

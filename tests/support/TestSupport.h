@@ -13,12 +13,12 @@
 
 #include <functional>
 
-// A temporary folder that the pickers read their list files from.
+// A temporary folder that the pickers read their list files from, and no other.
 class TestListFolder
 {
 public:
-    TestListFolder() { setProgramDirectoryForTesting(m_dir.path()); }
-    ~TestListFolder() { setProgramDirectoryForTesting(QString()); }
+    TestListFolder() { setListFileFoldersForTesting({m_dir.path()}); }
+    ~TestListFolder() { setListFileFoldersForTesting({}); }
     // Writes (or replaces) one list file; an empty name list leaves an empty file.
     void write(const char *fileName, const QByteArray &content)
     {

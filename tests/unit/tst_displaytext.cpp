@@ -3,7 +3,7 @@
 
 #include <QTest>
 
-class TestDisplayText : public QObject
+class tst_displaytext : public QObject
 {
     Q_OBJECT
 
@@ -85,5 +85,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDisplayText)
+QTEST_MAIN(tst_displaytext)
 #include "tst_displaytext.moc"

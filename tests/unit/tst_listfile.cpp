@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "settings/ListFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,6 +44,43 @@ private slots:
         file.close();
         QVERIFY(FileExistsWithOpen(path));
         QCOMPARE(readListFile(path), std::optional<QStringList>(entries));
+    }
+
+    // Three folders stand for the program's folder, the per-user and a system
+    // data folder; each row says which of them hold Servers.txt as a file and
+    // which hold a folder of that name.
+    void lookup_data()
+    {
+        QTest::addColumn<QString>("files");
+        QTest::addColumn<QString>("folders");
+        QTest::addColumn<int>("found");
+        QTest::newRow("beside the program wins") << "012" << "" << 0;
+        QTest::newRow("per-user before system") << "12" << "" << 1;
+        QTest::newRow("system only") << "2" << "" << 2;
+        QTest::newRow("a folder of that name is passed over") << "2" << "01" << 2;
+        QTest::newRow("nowhere: the program's folder") << "" << "" << 0;
+    }
+
+    void lookup()
+    {
+        QFETCH(QString, files);
+        QFETCH(QString, folders);
+        QFETCH(int, found);
+        QTemporaryDir root;
+        QStringList candidates;
+        for (int i = 0; i < 3; ++i) {
+            candidates.append(root.filePath(QString::number(i)));
+            QDir folder(candidates.last());
+            QVERIFY(folder.mkpath(QStringLiteral(".")));
+            if (folders.contains(QChar('0' + i)))
+                QVERIFY(folder.mkdir(QStringLiteral("Servers.txt")));
+            if (files.contains(QChar('0' + i))) {
+                QFile file(folder.filePath(QStringLiteral("Servers.txt")));
+                QVERIFY(file.open(QIODevice::WriteOnly));
+            }
+        }
+        QCOMPARE(findListFile(QStringLiteral("Servers.txt"), candidates),
+                 QDir(candidates[found]).filePath(QStringLiteral("Servers.txt")));
     }
 
     void missingFile()

@@ -3,8 +3,11 @@
 
 Run from the repository root: python3 tools/art/make_images.py
 The images are simple shapes so they stay small and need no image library.
+The desktop icons at the hicolor sizes are drawn from the same shapes as the
+hand-written scalable icon data/icons/scalable/chat.vesk.VeskChat.svg.
 """
 import math
+import os
 import struct
 import zlib
 
@@ -50,6 +53,69 @@ def bubble(size):
     return pixel
 
 
+# The desktop icon in the 128-unit square of the SVG: a teal bubble with a tail
+# at the lower left, both outlined in navy, and three white dots.
+ICON_ELLIPSE = (64.0, 53.76, 58.88, 43.52)  # centre x, centre y, radius x, radius y
+ICON_TAIL = ((23.04, 79.36), (53.76, 79.36), (53.76, 121.6))
+ICON_OUTLINE = 4.0  # half the SVG's stroke width
+ICON_DOTS = (35.84, 64.0, 92.16)
+ICON_DOT_RADIUS = 8.96
+
+
+def in_ellipse(x, y, grow=0.0):
+    cx, cy, rx, ry = ICON_ELLIPSE
+    return ((x - cx) / (rx + grow)) ** 2 + ((y - cy) / (ry + grow)) ** 2 <= 1.0
+
+
+def in_tail(x, y, grow=0.0):
+    def side(a, b):
+        return (b[0] - a[0]) * (y - a[1]) - (b[1] - a[1]) * (x - a[0])
+    a, b, c = ICON_TAIL
+    sides = (side(a, b), side(b, c), side(c, a))
+    if all(v >= 0 for v in sides) or all(v <= 0 for v in sides):
+        return True
+    def distance(p, q):
+        dx, dy = q[0] - p[0], q[1] - p[1]
+        t = max(0.0, min(1.0, ((x - p[0]) * dx + (y - p[1]) * dy) / (dx * dx + dy * dy)))
+        return math.hypot(x - p[0] - t * dx, y - p[1] - t * dy)
+    return min(distance(a, b), distance(b, c), distance(c, a)) <= grow
+
+
+def icon_colour(x, y):
+    """The icon's colour at a point of the 128-unit square, layered as in the SVG."""
+    if any(math.hypot(x - dx, y - ICON_ELLIPSE[1]) <= ICON_DOT_RADIUS for dx in ICON_DOTS):
+        return WHITE
+    if in_ellipse(x, y) or in_tail(x, y):
+        return TEAL
+    if in_ellipse(x, y, ICON_OUTLINE) or in_tail(x, y, ICON_OUTLINE):
+        return NAVY
+    return CLEAR
+
+
+def desktop_icon(size, samples=4):
+    """The desktop icon at size by size pixels, each pixel the average of
+    samples by samples points, so that edges are smooth at every size."""
+    scale = 128.0 / size
+    def pixel(x, y):
+        total = [0, 0, 0, 0]
+        for i in range(samples):
+            for j in range(samples):
+                colour = icon_colour((x + (i + 0.5) / samples) * scale,
+                                     (y + (j + 0.5) / samples) * scale)
+                alpha = colour[3]
+                for k in range(3):
+                    total[k] += colour[k] * alpha
+                total[3] += alpha
+        n = samples * samples
+        if total[3] == 0:
+            return CLEAR
+        return tuple(round(total[k] / total[3]) for k in range(3)) + (round(total[3] / n),)
+    return pixel
+
+
+HICOLOR_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
 def corner_mark(width, height):
     """A 'V' in a bubble on silver: the picture in the windows' top-left corner."""
     icon = bubble(min(width, height))
@@ -74,6 +140,9 @@ def dotted(width, height):
 
 if __name__ == "__main__":
     write_png("src/ui/images/vesk-chat.png", 32, 32, bubble(32))
-    write_png("data/vesk-chat-128.png", 128, 128, bubble(128))
+    for size in HICOLOR_SIZES:
+        folder = "data/icons/%dx%d" % (size, size)
+        os.makedirs(folder, exist_ok=True)
+        write_png(folder + "/chat.vesk.VeskChat.png", size, size, desktop_icon(size))
     write_png("src/ui/images/main-corner.png", 68, 68, dotted(68, 68))
     write_png("src/ui/images/dialog-corner.png", 97, 40, corner_mark(97, 40))

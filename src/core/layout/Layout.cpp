@@ -2,7 +2,6 @@
 #include "layout/Layout.h"
 
 #include <algorithm>
-#include <string_view>
 
 namespace {
 
@@ -28,54 +27,55 @@ constexpr double T = 0;
 LayoutPlan buildPlan(const ProfileOffsets &p, double W, double H)
 {
     using P = LayoutProperty;
+    using C = LayoutControl;
     LayoutPlan plan;
     plan.reserve(37);
-    auto set = [&plan](const char *control, P property, double value) {
+    auto set = [&plan](LayoutControl control, P property, double value) {
         if (property == P::Width || property == P::Height)
             value = std::max(value, 0.0);
         plan.push_back({control, property, value});
     };
 
-    for (const char *control : {"Connect", "Disconnect", "cmdChannel", "About", "Quit"})
+    for (LayoutControl control : {C::Connect, C::Disconnect, C::cmdChannel, C::About, C::Quit})
         set(control, P::Left, L + 120);
-    for (const char *control : {"Text3", "Text2", "Text1"})
+    for (LayoutControl control : {C::Text3, C::Text2, C::Text1})
         set(control, P::Width, W - 5175);
-    set("lblTitle", P::Width, W - 135);
-    set("Channel", P::Left, W - 3390);
-    for (const char *control : {"Roomlist", "Slap", "Squelch", "Whisper"})
+    set(C::lblTitle, P::Width, W - 135);
+    set(C::Channel, P::Left, W - 3390);
+    for (LayoutControl control : {C::Roomlist, C::Slap, C::Squelch, C::Whisper})
         set(control, P::Left, W - 3150);
-    set("Send", P::Left, W - 3270);
-    for (const char *control : {"Kick", "UnSquelch", "Whois"})
+    set(C::Send, P::Left, W - 3270);
+    for (LayoutControl control : {C::Kick, C::UnSquelch, C::Whois})
         set(control, P::Left, W - 1710);
-    set("Ban", P::Left, W - 2430);
+    set(C::Ban, P::Left, W - 2430);
 
-    set("Connect", P::Top, T + 915);
-    set("Disconnect", P::Top, H / 2 - p.disconnectTop);
-    set("cmdChannel", P::Top, H / 2 - 430);
-    set("About", P::Top, H / 2 + p.aboutTop);
-    set("Quit", P::Top, H - 1530);
+    set(C::Connect, P::Top, T + 915);
+    set(C::Disconnect, P::Top, H / 2 - p.disconnectTop);
+    set(C::cmdChannel, P::Top, H / 2 - 430);
+    set(C::About, P::Top, H / 2 + p.aboutTop);
+    set(C::Quit, P::Top, H - 1530);
 
     const double text3Top = p.text3TopFromMiddle ? H / 2 + 690 : H - 3000;
     if (p.text3TopFirst) {
-        set("Text3", P::Top, text3Top);
-        set("Text3", P::Height, H - p.text3Height);
+        set(C::Text3, P::Top, text3Top);
+        set(C::Text3, P::Height, H - p.text3Height);
     } else {
-        set("Text3", P::Height, H - p.text3Height);
-        set("Text3", P::Top, text3Top);
+        set(C::Text3, P::Height, H - p.text3Height);
+        set(C::Text3, P::Top, text3Top);
     }
-    set("Text2", P::Height, H - p.text2Bottom);
-    set("Text1", P::Top, H - 930);
-    set("Roomlist", P::Height, H - 4620);
+    set(C::Text2, P::Height, H - p.text2Bottom);
+    set(C::Text1, P::Top, H - 930);
+    set(C::Roomlist, P::Height, H - 4620);
 
     const double sendTop = H - 930;
-    set("Send", P::Top, sendTop);
-    set("Whisper", P::Top, sendTop - 600);
-    set("Whois", P::Top, sendTop - 600);
-    set("Ban", P::Top, sendTop - 1080);
-    set("Squelch", P::Top, sendTop - 1560);
-    set("UnSquelch", P::Top, sendTop - 1560);
-    set("Slap", P::Top, sendTop - 2160);
-    set("Kick", P::Top, sendTop - 2160);
+    set(C::Send, P::Top, sendTop);
+    set(C::Whisper, P::Top, sendTop - 600);
+    set(C::Whois, P::Top, sendTop - 600);
+    set(C::Ban, P::Top, sendTop - 1080);
+    set(C::Squelch, P::Top, sendTop - 1560);
+    set(C::UnSquelch, P::Top, sendTop - 1560);
+    set(C::Slap, P::Top, sendTop - 2160);
+    set(C::Kick, P::Top, sendTop - 2160);
     return plan;
 }
 
@@ -101,16 +101,17 @@ LayoutPlan layoutForWindow(qint16 screenSize, double W, double H)
     LayoutPlan plan = layoutForProfile(screenSize, W, H);
     double text3Top = 0, text3Height = 0, text1Top = 0;
     for (const LayoutAssignment &a : plan) {
-        const std::string_view control(a.control);
-        if (control == "Text3" && a.property == LayoutProperty::Top)
+        using C = LayoutControl;
+        const LayoutControl control = a.control;
+        if (control == C::Text3 && a.property == LayoutProperty::Top)
             text3Top = a.value;
-        else if (control == "Text3" && a.property == LayoutProperty::Height)
+        else if (control == C::Text3 && a.property == LayoutProperty::Height)
             text3Height = a.value;
-        else if (control == "Text1" && a.property == LayoutProperty::Top)
+        else if (control == C::Text1 && a.property == LayoutProperty::Top)
             text1Top = a.value;
     }
     const double room = std::max(text1Top - text3Top, 0.0);
     if (text3Height > room)
-        plan.push_back({"Text3", LayoutProperty::Height, room});
+        plan.push_back({LayoutControl::Text3, LayoutProperty::Height, room});
     return plan;
 }

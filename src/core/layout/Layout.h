@@ -11,8 +11,15 @@
 
 enum class LayoutProperty { Left, Top, Width, Height };
 
+// The main window's controls that the profiles move, by their design names.
+enum class LayoutControl {
+    lblTitle, Channel, Text1, Text2, Text3, Roomlist,
+    Connect, Disconnect, cmdChannel, About, Quit,
+    Slap, Kick, Squelch, UnSquelch, Ban, Whisper, Whois, Send,
+};
+
 struct LayoutAssignment {
-    const char *control; // objectName of the control
+    LayoutControl control;
     LayoutProperty property;
     double value;        // twips; widths and heights never below 0
 };

@@ -57,11 +57,6 @@ QString reversedText(const QString &text)
     return reversed;
 }
 
-QString ownLineBody(const QString &loginName, const QString &text)
-{
-    return QLatin1Char('<') + loginName + QLatin1String("> ") + text;
-}
-
 std::optional<QString> typedWhisperEcho(const QString &typed)
 {
     for (const char *command : kWhisperCommands) {

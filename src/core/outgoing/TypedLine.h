@@ -22,7 +22,6 @@ struct TypedLine {
     // Reverse: the reversed text. Join: the "/channel" line. Command, Chat: the line as typed.
     QString text;
 
-    bool isSent() const { return action != Action::Clear && action != Action::Quit; }
     bool isEchoed() const { return action == Action::Reverse || action == Action::Chat; }
     bool operator==(const TypedLine &) const = default;
 };
@@ -32,9 +31,6 @@ TypedLine interpretTypedLine(const QString &typed);
 // The text in reverse order. A character outside the Basic Multilingual Plane
 // (a surrogate pair) stays whole.
 QString reversedText(const QString &text);
-
-// The body of the user's own line in the chat pane: "<" + name + "> " + text.
-QString ownLineBody(const QString &loginName, const QString &text);
 
 // The whisper-pane echo of a whisper typed as "/whisper name text" (or with
 // "/w ", "/msg ", "/m "): "<TO: name> text". Nothing for any other line, nor

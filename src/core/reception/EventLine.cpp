@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "reception/EventLine.h"
 
+#include "reception/ChatEvent.h"
 #include "reception/DisplayText.h"
 
 #include <algorithm>
@@ -78,15 +79,26 @@ qsizetype flagsIndex(QStringView line, int nameStart)
 
 } // namespace
 
-int FindFlagsPos(const QString &line, int nameStart)
+int FindFlagsPos(QStringView line, int nameStart)
 {
     const qsizetype p = flagsIndex(line, nameStart);
     return p < 0 ? 0 : positionOfIndex(line, p);
 }
 
+namespace {
+
+// Index of the flags field found by FindFlagsPos, or -1.
+qsizetype flagsFieldIndex(QStringView line, int nameStart)
+{
+    const int P = FindFlagsPos(line, nameStart);
+    return P == 0 ? -1 : indexOfPosition(line, P);
+}
+
+} // namespace
+
 std::optional<MessageFields> cutMessage(QStringView line, int nameStart)
 {
-    const qsizetype p = flagsIndex(line, nameStart);
+    const qsizetype p = flagsFieldIndex(line, nameStart);
     if (p < 0)
         return std::nullopt;
     const qsizetype nameFrom = indexOfPosition(line, nameStart);
@@ -115,7 +127,7 @@ namespace {
 
 std::optional<QStringView> rosterCut(QStringView line, int nameStart)
 {
-    const qsizetype p = flagsIndex(line, nameStart);
+    const qsizetype p = flagsFieldIndex(line, nameStart);
     if (p < 0)
         return std::nullopt;
     const qsizetype from = indexOfPosition(line, kRosterCutStart);
@@ -158,61 +170,56 @@ QStringView trimSpaces(QStringView text)
     return text.sliced(from, to - from);
 }
 
-void writeTalkBody(QString &out, const MessageFields &fields)
+void writeTalkBody(QString &out, QStringView name, QStringView text)
 {
     out += u'<';
-    appendDisplayName(out, fields.name);
+    appendDisplayName(out, name);
     out += QLatin1String("> ");
-    out += fields.text;
+    out += text;
 }
 
-void writeWhisperBody(QString &out, const MessageFields &fields)
+void writeWhisperBody(QString &out, QStringView name, QStringView text)
 {
     out += QLatin1String(kWhisperPrefix);
-    appendDisplayName(out, fields.name);
+    appendDisplayName(out, name);
     out += QLatin1String("> ");
-    out += fields.text;
+    out += text;
 }
 
-void writeEmoteBody(QString &out, const MessageFields &fields)
+void writeEmoteBody(QString &out, QStringView name, QStringView text)
 {
     out += u'<';
-    appendDisplayName(out, fields.name);
+    appendDisplayName(out, name);
     out += u' ';
-    out += fields.text;
+    out += text;
     out += QLatin1String("> ");
-}
-
-void writeRawLine(QString &out, QStringView line)
-{
-    appendDisplayName(out, line.endsWith(u'\r') ? line.chopped(1) : line);
 }
 
 namespace {
 
-QString written(void (*write)(QString &, const MessageFields &), const MessageFields &fields)
+QString written(void (*write)(QString &, QStringView, QStringView), const QString &name, const QString &text)
 {
     QString body;
-    body.reserve(fields.name.size() + fields.text.size() + 9);
-    write(body, fields);
+    body.reserve(name.size() + text.size() + 9);
+    write(body, name, text);
     return body;
 }
 
 } // namespace
 
-QString talkBody(const MessageFields &fields)
+QString talkBody(const QString &name, const QString &text)
 {
-    return written(writeTalkBody, fields);
+    return written(writeTalkBody, name, text);
 }
 
-QString whisperBody(const MessageFields &fields)
+QString whisperBody(const QString &name, const QString &text)
 {
-    return written(writeWhisperBody, fields);
+    return written(writeWhisperBody, name, text);
 }
 
-QString emoteBody(const MessageFields &fields)
+QString emoteBody(const QString &name, const QString &text)
 {
-    return written(writeEmoteBody, fields);
+    return written(writeEmoteBody, name, text);
 }
 
 QString channelAnnouncement(const QString &channel)
@@ -223,4 +230,53 @@ QString channelAnnouncement(const QString &channel)
 QString channelCaption(const QString &channel, int entries)
 {
     return displayName(channel) + QLatin1String(kCaptionOpen) + QString::number(entries) + QLatin1Char(')');
+}
+
+namespace {
+
+using Kind = ChatEvent::Kind;
+
+// A message line that cannot be cut is shown as it came, minus its carriage return.
+ChatEvent message(const QString &line, Kind kind, int nameStart)
+{
+    if (std::optional<MessageFields> fields = cutMessage(line, nameStart))
+        return {kind, std::move(fields->name), std::move(fields->text)};
+    return {Kind::Unparseable, {}, line.endsWith(u'\r') ? line.chopped(1) : line, kind};
+}
+
+std::optional<ChatEvent> rosterEvent(std::optional<QString> cut, Kind kind)
+{
+    if (!cut)
+        return std::nullopt;
+    return ChatEvent{kind, std::move(*cut), {}};
+}
+
+} // namespace
+
+std::optional<ChatEvent> cutEvent(const QString &line)
+{
+    using Cutter = std::optional<ChatEvent> (*)(const QString &);
+    struct Entry {
+        QStringView code;
+        Cutter cut; // none: the code is known and needs nothing done
+    };
+    static constexpr Entry kEvents[] = {
+        {u"1001", [](const QString &l) { return rosterEvent(cutRosterEntry(l), Kind::UserPresent); }},
+        {u"1002", [](const QString &l) { return rosterEvent(cutRosterEntry(l), Kind::UserJoined); }},
+        {u"1003", [](const QString &l) { return rosterEvent(cutLeaveKey(l), Kind::UserLeft); }},
+        {u"1004", [](const QString &l) { return std::optional(message(l, Kind::Whisper, kWhisperNameStart)); }},
+        {u"1005", [](const QString &l) { return std::optional(message(l, Kind::Talk, kTalkNameStart)); }},
+        {u"1007", [](const QString &l) { return rosterEvent(cutChannelName(l), Kind::Channel); }},
+        {u"1018", [](const QString &l) { return std::optional(ChatEvent{Kind::Info, {}, cutInfoText(l)}); }},
+        {u"1023", [](const QString &l) { return std::optional(message(l, Kind::Emote, kEmoteNameStart)); }},
+        {u"1019", nullptr},
+        {u"2000", nullptr},
+        {u"2010", nullptr},
+    };
+    const QStringView code = QStringView(line).left(4);
+    for (const Entry &entry : kEvents) {
+        if (code == entry.code)
+            return entry.cut ? entry.cut(line) : std::nullopt;
+    }
+    return std::nullopt;
 }

@@ -23,7 +23,7 @@ inline constexpr int kEmoteNameStart = 12;   // "1023"
 // the character before P is a space, the four from P are hexadecimal digits
 // and the one after them is a space or the final carriage return. 0 when the
 // line has none.
-int FindFlagsPos(const QString &line, int nameStart);
+int FindFlagsPos(QStringView line, int nameStart);
 
 struct MessageFields {
     QString name; // characters nameStart to P-2
@@ -47,17 +47,17 @@ std::optional<QString> cutChannelName(QStringView line);
 // Only the space character, not other white space, as the roster compares entries.
 QStringView trimSpaces(QStringView text);
 
-// The bodies of pane lines. Names are shown by the rules of DisplayText.h;
-// the writers append the body to out, the others return it.
-void writeTalkBody(QString &out, const MessageFields &fields);
-void writeWhisperBody(QString &out, const MessageFields &fields);
-void writeEmoteBody(QString &out, const MessageFields &fields);
-// A message line that cannot be cut, minus its carriage return; the name in
-// it is not told apart, so the whole line is shown by the name rules.
-void writeRawLine(QString &out, QStringView line);
-QString talkBody(const MessageFields &fields);
-QString whisperBody(const MessageFields &fields);
-QString emoteBody(const MessageFields &fields);
+// The bodies of display lines: "<name> text" (talk, and the user's own
+// lines), "<FROM: name> text" (whispers) and "<name text> " (emotes). Names
+// are shown by the rules of DisplayText.h. The writers append the body to
+// out, so that a pane line is built once, in place.
+void writeTalkBody(QString &out, QStringView name, QStringView text);
+void writeWhisperBody(QString &out, QStringView name, QStringView text);
+void writeEmoteBody(QString &out, QStringView name, QStringView text);
+QString talkBody(const QString &name, const QString &text);
+QString whisperBody(const QString &name, const QString &text);
+QString emoteBody(const QString &name, const QString &text);
+// "Joining Channel " + the channel by the name rules + ".".
 QString channelAnnouncement(const QString &channel);
-// The channel's name as shown, then "  (" + entries + ")".
+// The channel's name by the name rules, then "  (" + entries + ")".
 QString channelCaption(const QString &channel, int entries);

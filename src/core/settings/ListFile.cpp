@@ -4,28 +4,55 @@
 #include "reception/TextCodec.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace {
-QString &directoryOverride()
+QStringList &foldersOverride()
 {
-    static QString directory;
-    return directory;
+    static QStringList folders;
+    return folders;
 }
+
+// The folder under each data folder, named after the program as installed
+// (share/vesk-chat), not after the application name that Qt would append.
+constexpr char kDataSubfolder[] = "/vesk-chat";
 
 // List files are small; anything past this is not a list of servers or channels.
 constexpr qint64 kMaxListFileBytes = 1 << 20;
 } // namespace
 
-QString programDirectory()
+QStringList listFileFolders()
 {
-    const QString &directory = directoryOverride();
-    return directory.isEmpty() ? QCoreApplication::applicationDirPath() : directory;
+    if (!foldersOverride().isEmpty())
+        return foldersOverride();
+    QStringList folders{QCoreApplication::applicationDirPath()};
+    // The per-user data folder first, then the system ones.
+    for (const QString &data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+        folders.append(data + QLatin1String(kDataSubfolder));
+    return folders;
 }
 
-void setProgramDirectoryForTesting(const QString &directory)
+void setListFileFoldersForTesting(const QStringList &folders)
 {
-    directoryOverride() = directory;
+    foldersOverride() = folders;
+}
+
+QString findListFile(const QString &fileName, const QStringList &folders)
+{
+    for (const QString &folder : folders) {
+        const QString path = QDir(folder).filePath(fileName);
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return folders.isEmpty() ? fileName : QDir(folders.first()).filePath(fileName);
+}
+
+QString listFilePath(const QString &fileName)
+{
+    return findListFile(fileName, listFileFolders());
 }
 
 bool FileExistsWithOpen(const QString &path)

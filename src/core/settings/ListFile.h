@@ -6,9 +6,20 @@
 
 #include <optional>
 
-// The folder the list files are read from: the program's own folder.
-QString programDirectory();
-void setProgramDirectoryForTesting(const QString &directory);
+// The folders a list file is looked for in, in this order: the program's own
+// folder (a copied program with its own lists keeps working; the build keeps
+// them beside the binary), the per-user data folder $XDG_DATA_HOME/vesk-chat,
+// then <dir>/vesk-chat for each system data folder in $XDG_DATA_DIRS, where an
+// install puts them (share/vesk-chat).
+QStringList listFileFolders();
+// Tests: look in these folders only; an empty list restores the real ones.
+void setListFileFoldersForTesting(const QStringList &folders);
+
+// The path of fileName in the first folder that holds it as a file; when none
+// does, its path in the first folder, so that opening it fails as a missing file.
+QString findListFile(const QString &fileName, const QStringList &folders);
+// findListFile over listFileFolders().
+QString listFilePath(const QString &fileName);
 
 // True when the file can be opened for reading.
 bool FileExistsWithOpen(const QString &path);

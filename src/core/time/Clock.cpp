@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "time/Clock.h"
 
-QString TimeFormat;
-
 namespace {
 std::function<QTime()> &clockOverride()
 {

@@ -9,12 +9,8 @@
 // The one seam through which the program reads the time of day, so that a
 // test can make every timestamp read 12:34.
 
-extern QString TimeFormat; // the named format of display lines, set when the main window loads
-
-inline constexpr char kShortTime[] = "Short Time";
-
 QTime currentTime();
-// The current time in TimeFormat: "Short Time" is hours and minutes on the 24-hour clock.
+// The time of day as display lines show it: hours and minutes on the 24-hour clock.
 QString formattedTime();
 // Replaces the clock; an empty function restores the real one.
 void setClockForTesting(std::function<QTime()> clock);
