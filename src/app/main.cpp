@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "ui/ListFile.h"
+#include "settings/ListFile.h"
 #include "ui/TorvalMod1.h"
 
 #include <QApplication>
