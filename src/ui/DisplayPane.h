@@ -12,11 +12,11 @@ class QPlainTextEdit;
 // more than kPaneCharacterBudget characters; older ones are dropped so that
 // a long session or a flood cannot grow memory without bound.
 inline constexpr int kPaneLineLimit = 100000;
-// 16 million UTF-16 code units, 32 MB of text: 100,000 lines of up to 160
-// characters each, far above ordinary chat, while a flood of the longest
-// lines shown keeps each pane's text (and the garbage its text store holds
-// until it compacts) to a few dozen MB.
-inline constexpr qsizetype kPaneCharacterBudget = 16 * 1024 * 1024;
+// 8 million UTF-16 code units, 16 MB of text: 100,000 lines of 80
+// characters, more than ordinary chat lines hold. It is kept this low because
+// the document copies its whole text now and then (growing and compacting
+// its text store), and that copy is what a flood of long lines waits for.
+inline constexpr qsizetype kPaneCharacterBudget = 8 * 1024 * 1024;
 
 // Prepares a QPlainTextEdit for use as a chat pane: no undo history (it would
 // keep every appended line twice). The appends below keep the bounds above.
