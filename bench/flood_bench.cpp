@@ -4,6 +4,7 @@
 // rebuilding the pane's whole text per line.
 #include "reception/EventLine.h"
 #include "reception/TextCodec.h"
+#include "session/ChatLink.h"
 #include "ui/DisplayPane.h"
 #include "ui/TorvalMain.h"
 
@@ -144,6 +145,48 @@ void flood(const QByteArrayList &lines)
     std::printf("  longest loop stall:    %lld ms, ending %lld ms in  (10 ms timer; target <= 50)\n", longestGapMs,
                 longestGapAtMs);
     std::printf("  peak RSS so far:       %.1f MiB\n", peakRssKiB() / 1024.0);
+}
+
+// The same flood into a link alone: framing, decoding and cutting into
+// events, with no window to show them.
+void floodHeadless(const QByteArrayList &lines)
+{
+    ChatLink link;
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    QByteArray bytes = lines.join();
+    bytes += kDoneLine;
+
+    QElapsedTimer clock;
+    QElapsedTimer sinceTick;
+    qint64 longestGapMs = 0;
+    qint64 events = 0;
+    int slices = 0;
+    bool done = false;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
+    QObject::connect(&link, &ChatLink::eventsReceived, [&](const ChatEvents &slice) {
+        events += slice.size();
+        ++slices;
+        done = done || slice.last().text == QLatin1String("flood done");
+    });
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        QTcpSocket *peer = server.nextPendingConnection();
+        clock.start();
+        sinceTick.start();
+        ticker.start(10);
+        peer->write(bytes);
+    });
+    link.connectTo(QStringLiteral("127.0.0.1"), server.serverPort());
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+
+    std::printf("Flood: the same lines into a ChatLink alone (headless)\n");
+    std::printf("  end to end:            %.2f s, %.0f lines/s, %.0f events/s in %d slices\n", seconds,
+                lines.size() / seconds, events / seconds, slices);
+    std::printf("  longest loop stall:    %lld ms  (10 ms timer)\n", longestGapMs);
 }
 
 QString displayLine(int i)
@@ -444,11 +487,13 @@ int main(int argc, char **argv)
     QTemporaryDir settings;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
 
-    // Optional argument: run only "flood", "append", "baseline", "long", "controls" or "typing".
+    // Optional argument: run only "flood", "headless", "append", "baseline", "long", "controls" or "typing".
     const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const QByteArrayList lines = floodLines();
     if (only.isEmpty() || only == QLatin1String("flood"))
         flood(lines);
+    if (only.isEmpty() || only == QLatin1String("headless"))
+        floodHeadless(lines);
     if (only.isEmpty() || only == QLatin1String("append"))
         appendCost();
     if (only.isEmpty() || only == QLatin1String("baseline"))

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the reception fuzz target with clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer, then fuzzes it for the given number of seconds
-# (default 20). New inputs go to a scratch corpus; the seeds in fuzz/corpus
-# are only read. A crash leaves its input in the build folder and fails.
+# Builds the fuzz targets with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer, then fuzzes each for the given number of seconds
+# (default 20): fuzz_link (the link alone) and fuzz_reception (the whole main
+# window). New inputs go to a scratch corpus per target; the seeds in
+# fuzz/corpus are only read. A crash leaves its input in the build folder and fails.
 set -euo pipefail
 
 seconds="${1:-20}"
@@ -15,21 +16,24 @@ CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja \
   -DVESK_BUILD_FUZZ=ON -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
   >/dev/null
-cmake --build "$build" --target fuzz_reception -j "$jobs"
+cmake --build "$build" --target fuzz_link fuzz_reception -j "$jobs"
 
-corpus="$build/fuzz/corpus-work"
-mkdir -p "$corpus"
 cd "$build/fuzz"
 export QT_QPA_PLATFORM=offscreen
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # Qt keeps font and style caches for the life of the process, which the leak
 # checker reports after almost every input; growth is caught by -rss_limit_mb.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
-exec ./fuzz_reception \
-  -max_total_time="$seconds" \
-  -max_len=8192 \
-  -timeout=10 \
-  -rss_limit_mb=2048 \
-  -print_final_stats=1 \
-  -dict="$root/fuzz/reception.dict" \
-  "$corpus" "$root/fuzz/corpus"
+for target in fuzz_link fuzz_reception; do
+  corpus="$build/fuzz/corpus-$target"
+  mkdir -p "$corpus"
+  echo "== $target"
+  ./"$target" \
+    -max_total_time="$seconds" \
+    -max_len=8192 \
+    -timeout=10 \
+    -rss_limit_mb=2048 \
+    -print_final_stats=1 \
+    -dict="$root/fuzz/reception.dict" \
+    "$corpus" "$root/fuzz/corpus"
+done

@@ -28,8 +28,16 @@ inline void setColours(QWidget *widget, QPalette::ColorRole background, const QC
     widget->setPalette(palette);
 }
 
-// Black text on white, as the panes, lists and entry boxes are drawn.
+// Black text on white, as the panes, lists and entry boxes are drawn. Both
+// are set, so the text reads whatever the system palette is.
 inline void blackOnWhite(QWidget *widget)
 {
     setColours(widget, QPalette::Base, Qt::white, QPalette::Text, Qt::black);
+}
+
+// A label on the main window's light grey: black text, which reads there under
+// any system palette; the grey fills the label when it is opaque.
+inline void blackOnLightGrey(QWidget *label)
+{
+    setColours(label, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
 }

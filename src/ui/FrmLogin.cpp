@@ -49,7 +49,8 @@ FrmLogin::FrmLogin(TorvalMain *mainWindow)
         member = new QLabel(QLatin1String(text), this);
         member->setObjectName(QLatin1String(name));
         member->setTextFormat(Qt::PlainText);
-        setColours(member, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
+        // Transparent over the dialog's face, which is the system's: the
+        // system's text colour for that face reads there (black on a light one).
         placeTwips(member, r.left, r.top, r.width, r.height);
     };
 

@@ -7,7 +7,6 @@
 #include "ui/Images.h"
 #include "ui/Twips.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -34,7 +33,8 @@ ListPicker::ListPicker(const PickerDesign &design, QWidget *parent)
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setTextFormat(Qt::PlainText);
     Label2->setFont(designFont(8.25, true));
-    setColours(Label2, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
+    // Transparent over the dialog's face, which is the system's: the system's
+    // text colour for that face reads there (black on a light one).
     placeTwips(Label2, 3720, 600, 1575, 255);
 
     entry = new QLineEdit(this);
@@ -92,9 +92,7 @@ void ListPicker::Form_Load()
 
 void ListPicker::Load_Channels()
 {
-    const QString path = listFilePath(QLatin1String(design.listFile));
-    const std::optional<QStringList> entries =
-        FileExistsWithOpen(path) ? readListFile(path) : std::nullopt;
+    const std::optional<QStringList> entries = readListFile(listFilePath(QLatin1String(design.listFile)));
     if (!entries) {
         MsgBox(this, QLatin1String(design.missingMessage), QLatin1String(design.missingTitle));
         return;

@@ -56,8 +56,6 @@ TorvalMain::TorvalMain(QWidget *parent)
     setWindowTitle(QString::fromLatin1(kProgramTitle));
     setWindowIcon(appIcon());
     setFont(designFont(8.25));
-    setColours(this, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
-    setAutoFillBackground(true);
     resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
 
     buildControls();
@@ -94,6 +92,10 @@ void TorvalMain::buildControls()
         member->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         member->setPlainText(QString::fromLatin1(text));
         configurePane(member);
+        // History is read, selected and copied, never typed into; Tab moves on.
+        member->setReadOnly(true);
+        member->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        member->setTabChangesFocus(true);
         placeTwips(member, r.left, r.top, r.width, r.height);
         geometryTwips.insert(member, r);
     };
@@ -101,6 +103,7 @@ void TorvalMain::buildControls()
     label(lblTitle, "lblTitle", kProgramTitle, {0, 120, 10575, 615});
     lblTitle->setFont(designFont(24));
     lblTitle->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    blackOnLightGrey(lblTitle);
     lblTitle->setAutoFillBackground(true);
 
     label(LabelCoverUp, "LabelCoverUp", "", {-120, -120, 1695, 375});
@@ -109,7 +112,7 @@ void TorvalMain::buildControls()
     label(Channel, "Channel", kNoChannelCaption, {7320, 840, 3135, 255});
     Channel->setFont(designFont(12, true));
     Channel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    setColours(Channel, QPalette::Window, kLightGrey, QPalette::WindowText, Qt::black);
+    blackOnLightGrey(Channel);
 
     pane(Text2, "Text2", kChatPaneText, "Chat Window", {1680, 840, 5535, 6015});
     blackOnWhite(Text2);
@@ -158,7 +161,7 @@ void TorvalMain::buildControls()
                                        Send, Slap, cmdChannel, cmdIdle, cmdHelp};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    Text3->setFocus();
+    Text1->setFocus();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -173,6 +176,7 @@ void TorvalMain::buildControls()
     Winsock1 = new ChatLink(this);
     connect(Winsock1, &ChatLink::eventsReceived, this, &TorvalMain::Winsock1_DataArrival);
     connect(Winsock1, &ChatLink::connectFailed, this, &TorvalMain::Winsock1_Error);
+    connect(Winsock1, &ChatLink::linkLost, this, &TorvalMain::Winsock1_Lost);
 }
 
 void TorvalMain::Form_Load()
@@ -186,6 +190,9 @@ void TorvalMain::Form_Load()
 void TorvalMain::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
+    // Painted, not set in the palette, so that the controls the design leaves
+    // at default colours take all of theirs from the system.
+    painter.fillRect(rect(), kLightGrey);
     painter.drawPixmap(0, 0, mainCornerPicture());
 }
 

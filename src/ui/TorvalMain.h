@@ -104,10 +104,13 @@ private slots:
     void Disconnect_Click();
     void Timer1_Timer();
     void Winsock1_Error(const QString &reason);
+    void Winsock1_Lost(const QString &reason);
 
 private:
     void SetButtonStates(bool connectOn, bool disconnectOn, bool channelAndIdleOn, bool quitOn);
     void clearSession();
+
+    QString linkEndNotice; // when and why the current connection failed or ended, for the chat pane
 
     // ---- Event reception (TorvalMainReception.cpp) ----
 private slots:

@@ -6,6 +6,7 @@
 #include "session/ChatLink.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"
+#include "time/Clock.h"
 #include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
 #include "ui/FrmLogin.h"
@@ -51,6 +52,7 @@ void TorvalMain::Connect_Click()
     // Whatever goes wrong from here on is not reported here: a connection that
     // cannot be made shows up in the chat pane, a lost one through the watchdog.
     Winsock1->connectTo(ServerAddress, gatewayPort());
+    linkEndNotice.clear();
     IsConnected = true;
     SaveSetting(Keys::Server, ServerAddress);
     SetButtonStates(false, true, true, true);
@@ -67,6 +69,7 @@ void TorvalMain::ProceedLogin()
     setCursor(Qt::WaitCursor);
     Winsock1->writeHandshake(LoginName, LoginPassword);
     Timer1->start(kWatchdogMs);
+    Text1->setFocus();
 }
 
 void TorvalMain::Disconnect_Click()
@@ -77,6 +80,8 @@ void TorvalMain::Disconnect_Click()
     clearSession();
     Channel->setText(QString::fromLatin1(kNoChannelCaption));
     Winsock1->close();
+    // No channel line will end the login's busy pointer now.
+    setCursor(Qt::ArrowCursor);
 }
 
 void TorvalMain::Timer1_Timer()
@@ -87,11 +92,20 @@ void TorvalMain::Timer1_Timer()
         return;
     MsgBox(this, QString::fromLatin1(kLostConnection));
     Disconnect_Click();
+    // Disconnect has emptied the panes: say again when and why the link ended.
+    if (!linkEndNotice.isEmpty())
+        appendDisplayLine(Text2, linkEndNotice);
 }
 
 void TorvalMain::Winsock1_Error(const QString &reason)
 {
     if (!IsConnected)
         return;
-    appendDisplayLine(Text2, QStringLiteral("Could not connect to %1: %2.").arg(ServerAddress, reason));
+    linkEndNotice = QStringLiteral("Could not connect to %1: %2.").arg(ServerAddress, reason);
+    appendDisplayLine(Text2, linkEndNotice);
+}
+
+void TorvalMain::Winsock1_Lost(const QString &reason)
+{
+    linkEndNotice = QStringLiteral("The connection to %1 was lost at %2: %3.").arg(ServerAddress, formattedTime(), reason);
 }

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "support/TestSupport.h"
+#include "ui/DisplayPane.h"
 #include "ui/TorvalMain.h"
 #include "ui/TorvalMod1.h"
 
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -98,6 +100,64 @@ private slots:
         QCOMPARE(control<QWidget>(&w, "Text1")->accessibleName(), QStringLiteral("User Input"));
         QCOMPARE(control<QWidget>(&w, "Roomlist")->accessibleName(), QStringLiteral("User List"));
         QVERIFY(control<QLabel>(&w, "Channel")->accessibleName().isEmpty());
+    }
+
+    void panesAreReadOnly_data()
+    {
+        QTest::addColumn<QString>("pane");
+        QTest::addColumn<QString>("firstLine");
+        QTest::addColumn<QString>("tabTo");
+        QTest::addColumn<QString>("backtabTo");
+        QTest::newRow("chat") << "Text2" << "Chat Window" << "Text1" << "Text3";
+        QTest::newRow("whispers") << "Text3" << "Whisper Window" << "Text2" << "cmdHelp";
+    }
+
+    // A pane shows what the program wrote: typing, deleting and pasting change
+    // nothing; the caret moves, selects and copies; Tab and Backtab leave the
+    // pane; a line appended afterwards still lands last, caret after it.
+    void panesAreReadOnly()
+    {
+        QFETCH(QString, pane);
+        QFETCH(QString, firstLine);
+        QFETCH(QString, tabTo);
+        QFETCH(QString, backtabTo);
+        TorvalMain w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto *p = control<QPlainTextEdit>(&w, qPrintable(pane));
+        const QString before = p->toPlainText();
+        p->setFocus();
+        QTRY_VERIFY(p->hasFocus());
+
+        QApplication::clipboard()->setText(QStringLiteral("pasted"));
+        QTest::keyClicks(p, QStringLiteral("typed"));
+        for (auto key : {Qt::Key_Return, Qt::Key_Backspace, Qt::Key_Delete})
+            QTest::keyClick(p, key);
+        QTest::keyClick(p, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(p, Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(p, Qt::Key_Delete);
+        QCOMPARE(p->toPlainText(), before);
+
+        QCOMPARE(p->textCursor().position(), 0);
+        QTest::keyClick(p, Qt::Key_End, Qt::ShiftModifier);
+        QCOMPARE(p->textCursor().selectedText(), firstLine);
+        QTest::keyClick(p, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), firstLine);
+
+        appendDisplayLine(p, QStringLiteral("<bob> hi"));
+        QVERIFY(p->toPlainText().startsWith(before));
+        QVERIFY(p->toPlainText().endsWith(QStringLiteral("] <bob> hi\n")));
+        QCOMPARE(p->textCursor().position(), p->document()->characterCount() - 1);
+        QVERIFY(!p->textCursor().hasSelection());
+
+        const QString after = p->toPlainText();
+        QTest::keyClick(p, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), control<QWidget>(&w, qPrintable(tabTo)));
+        p->setFocus();
+        QTRY_VERIFY(p->hasFocus());
+        QTest::keyClick(p, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), control<QWidget>(&w, qPrintable(backtabTo)));
+        QCOMPARE(p->toPlainText(), after);
     }
 
     // Resizing lays the controls out again, unless the window is minimized;

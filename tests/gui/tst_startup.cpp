@@ -5,6 +5,7 @@
 #include "ui/TorvalMain.h"
 #include "ui/TorvalMod1.h"
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -21,12 +22,16 @@ class tst_startup : public QObject
         QTest::qWait(0);
     }
 
-    static bool mainWindowShown()
+    static TorvalMain *findMainWindow()
     {
-        const auto windows = QApplication::topLevelWidgets();
-        return std::any_of(windows.begin(), windows.end(),
-                           [](QWidget *w) { return qobject_cast<TorvalMain *>(w) && w->isVisible(); });
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *main = qobject_cast<TorvalMain *>(w); main && main->isVisible())
+                return main;
+        }
+        return nullptr;
     }
+
+    static bool mainWindowShown() { return findMainWindow() != nullptr; }
 
 private slots:
     void init()
@@ -69,6 +74,30 @@ private slots:
         QWidget *second = TorvalMod1::Main();
         QVERIFY(qobject_cast<TorvalMain *>(second));
         QVERIFY(second->isVisible());
+    }
+
+    void inputLineHasFocus_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("stored profile") << "800";
+        QTest::newRow("after the options") << "";
+    }
+
+    // Whichever way the main window opens, typing goes to the input line.
+    void inputLineHasFocus()
+    {
+        QFETCH(QString, stored);
+        if (!stored.isEmpty())
+            SaveSetting(Keys::ScreenSize, stored);
+        QWidget *first = TorvalMod1::Main();
+        if (stored.isEmpty())
+            control<QPushButton>(first, "cmdOK")->click();
+        TorvalMain *main = nullptr;
+        QTRY_VERIFY((main = findMainWindow()));
+        QVERIFY(QTest::qWaitForWindowActive(main));
+        QTRY_COMPARE(QApplication::focusWidget(), control<QWidget>(main, "Text1"));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral(" hi"));
+        QCOMPARE(control<QLineEdit>(main, "Text1")->text(), QStringLiteral("User Input hi"));
     }
 
     void cancelDoesNothing()

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QPalette>
 #include <QTimer>
 #include <QWidget>
 
@@ -78,4 +79,23 @@ inline void answerModal(const char *className, std::function<void(QWidget *)> ac
 inline void onModal(const char *className, std::function<void(QWidget *)> action, int waitMs = 5000)
 {
     detail::answerModal(className, std::move(action), QDeadlineTimer(waitMs), modalAnswerGeneration(), 0);
+}
+
+// A dark system palette of the kind desktop colour schemes set: light text on
+// near-black faces, dimmer text for disabled controls.
+inline QPalette darkPalette()
+{
+    const QColor face(0x31, 0x36, 0x3b), base(0x23, 0x26, 0x29), text(0xef, 0xf0, 0xf1);
+    const QColor dimmed(0x6e, 0x71, 0x75);
+    QPalette p(text, face, face.lighter(150), face.darker(150), face.darker(120), text, text, base, face);
+    p.setColor(QPalette::AlternateBase, face);
+    p.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
+    p.setColor(QPalette::HighlightedText, text);
+    p.setColor(QPalette::ToolTipBase, face);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, dimmed);
+    p.setColor(QPalette::Link, QColor(0x1d, 0x99, 0xf3));
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, dimmed);
+    return p;
 }

@@ -55,16 +55,21 @@ QString listFilePath(const QString &fileName)
     return findListFile(fileName, listFileFolders());
 }
 
+bool FileExistsWithOpen(QFile &file)
+{
+    return file.open(QIODevice::ReadOnly);
+}
+
 bool FileExistsWithOpen(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly);
+    return FileExistsWithOpen(file);
 }
 
 std::optional<QStringList> readListFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!FileExistsWithOpen(file))
         return std::nullopt;
     const QByteArray bytes = file.read(kMaxListFileBytes);
 

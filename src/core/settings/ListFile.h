@@ -21,10 +21,15 @@ QString findListFile(const QString &fileName, const QStringList &folders);
 // findListFile over listFileFolders().
 QString listFilePath(const QString &fileName);
 
-// True when the file can be opened for reading.
+class QFile;
+
+// True when the file could be opened for reading (and is now open).
+bool FileExistsWithOpen(QFile &file);
+// True when the file at path can be opened for reading.
 bool FileExistsWithOpen(const QString &path);
 
 // Reads a list file the way the pickers list it: the first line always, then
 // further lines only while the line just read is longer than 3 characters and
-// the file has more. Lines end at CR LF, LF or CR. nullopt when it cannot be opened.
+// the file has more. Lines end at CR LF, LF or CR. nullopt when it cannot be
+// opened (FileExistsWithOpen), so a caller opens the file once.
 std::optional<QStringList> readListFile(const QString &path);
