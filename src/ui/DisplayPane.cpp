@@ -24,10 +24,10 @@ bool isShownAsReplacement(QChar c)
 }
 
 // A full pane drops this many lines beyond its line limit at once, or down
-// to this share of its character budget, so that trimming (which walks the
-// lines it drops) is rare and each trim frees a large share of the text.
-constexpr int kTrimLines = kPaneLineLimit / 8;
-constexpr qsizetype kTrimmedCharacters = kPaneCharacterBudget / 8 * 7;
+// to this share of its character budget: steps large enough that trims are
+// rare, small enough that one (it walks the lines it drops) takes a few ms.
+constexpr int kTrimLines = kPaneLineLimit / 16;
+constexpr qsizetype kTrimmedCharacters = kPaneCharacterBudget / 16 * 15;
 
 // How many of the oldest lines to drop so that the pane holds at most
 // kPaneLineLimit lines and kTrimmedCharacters characters.

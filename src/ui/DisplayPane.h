@@ -12,11 +12,12 @@ class QPlainTextEdit;
 // more than kPaneCharacterBudget characters; older ones are dropped so that
 // a long session or a flood cannot grow memory without bound.
 inline constexpr int kPaneLineLimit = 100000;
-// 8 million UTF-16 code units, 16 MB of text: 100,000 lines of 80
-// characters, more than ordinary chat lines hold. It is kept this low because
-// the document copies its whole text now and then (growing and compacting
-// its text store), and that copy is what a flood of long lines waits for.
-inline constexpr qsizetype kPaneCharacterBudget = 8 * 1024 * 1024;
+// 10 Mi UTF-16 code units, 20 MiB of text: 100,000 lines of 100 characters,
+// more than ordinary chat lines hold. The document's text store grows to the
+// next power of two in bytes and copies the whole text when it compacts at
+// 90% full; a full pane's text (15/16 of this to all of it) sits just above
+// 16 MiB, so it compacts after some 9 MB of new text, not after every trim.
+inline constexpr qsizetype kPaneCharacterBudget = 10 * 1024 * 1024;
 
 // Prepares a QPlainTextEdit for use as a chat pane: no undo history (it would
 // keep every appended line twice). The appends below keep the bounds above.
