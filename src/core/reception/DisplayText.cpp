@@ -3,18 +3,6 @@
 
 namespace {
 
-template <typename Hidden>
-void appendReplacing(QString &out, QStringView text, Hidden hidden)
-{
-    const qsizetype start = out.size();
-    out.append(text);
-    QChar *c = out.data() + start;
-    for (QChar *end = out.data() + out.size(); c != end; ++c) {
-        if (hidden(c->unicode()))
-            *c = QChar::ReplacementCharacter;
-    }
-}
-
 qsizetype codePoints(QStringView text)
 {
     qsizetype count = text.size();
@@ -36,14 +24,17 @@ qsizetype cutIndex(QStringView text, qsizetype limit)
 
 } // namespace
 
-void appendDisplayText(QString &out, QStringView text)
-{
-    appendReplacing(out, text, isHiddenControl);
-}
-
 void appendDisplayName(QString &out, QStringView name)
 {
-    appendReplacing(out, name, [](char16_t c) { return isHiddenControl(c) || isBidiControl(c); });
+    const qsizetype start = out.size();
+    out.append(name);
+    QChar *c = out.data() + start;
+    for (QChar *end = out.data() + out.size(); c != end; ++c) {
+        const char16_t u = c->unicode();
+        // A label or list entry would break its line at the two separators.
+        if (isHiddenControl(u) || isBidiControl(u) || u == QChar::LineSeparator || u == QChar::ParagraphSeparator)
+            *c = QChar::ReplacementCharacter;
+    }
 }
 
 QString cutMarker(qsizetype omittedCharacters)

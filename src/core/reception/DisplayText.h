@@ -29,9 +29,9 @@ constexpr bool isBidiControl(char16_t c)
     return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
-// Appends text with every control character made U+FFFD.
-void appendDisplayText(QString &out, QStringView text);
-// Appends a name with control and bidirectional control characters made U+FFFD.
+// Pane lines show every control character as U+FFFD (DisplayPane.h).
+// Appends a name with control and bidirectional control characters, and the
+// line and paragraph separators, made U+FFFD.
 void appendDisplayName(QString &out, QStringView name);
 
 // " … [N more characters]": what stands for the cut part of a line.
