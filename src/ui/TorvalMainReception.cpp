@@ -86,7 +86,7 @@ void TorvalMain::OnUnparseable(const ChatEvent &event, PaneAppendBatch &batch)
 {
     // The name in the line is not told apart, so the whole line gets the name rules.
     batch.writeDisplayLine(event.unparsedAs == ChatEvent::Kind::Whisper ? Text3 : Text2,
-                           [&event](QString &out) { appendDisplayName(out, event.text); });
+                           [&event](QString &out) { appendWithNameRules(out, event.text); });
 }
 
 void TorvalMain::clearRoster()

@@ -134,6 +134,10 @@ private slots:
         const QString longName = QString(kDisplayNameCut, u'c') + cutMarker(300 - kDisplayNameCut);
         QTest::newRow("long channel") << "1007 kkkkkkk \"" + QByteArray(300, 'c') + "\""
                                       << "[12:34] Joining Channel " + longName + ".\n" << "" << longName + "  (0)" << "";
+        QTest::newRow("long talk name") << "1005 kkkk " + QByteArray(300, 'n') + " 0010 \"hi\""
+                                        << "[12:34] <" + QString(kDisplayNameCut, u'n') + cutMarker(300 - kDisplayNameCut)
+                                               + "> hi\n"
+                                        << "" << lobby << bob;
         QTest::newRow("user") << QByteArray("1001 kkkk \xE2\x80\xAE\x01" "bob 0010") << "" << "" << "Lobby  (2)"
                               << "\uFFFD\uFFFDbob ";
     }

@@ -74,6 +74,12 @@ private slots:
     {
         const QString name = QString(kDisplayNameCut, u'n') + QStringLiteral("\u202Etail");
         QCOMPARE(displayName(name), QString(kDisplayNameCut, u'n') + cutMarker(5));
+        QString body = QStringLiteral("<");
+        appendDisplayName(body, name);
+        QCOMPARE(body, u'<' + displayName(name));
+        body.clear();
+        appendWithNameRules(body, name);
+        QCOMPARE(body, QString(kDisplayNameCut, u'n') + QStringLiteral("\uFFFDtail"));
     }
 };
 

@@ -24,10 +24,10 @@ qsizetype cutIndex(QStringView text, qsizetype limit)
 
 } // namespace
 
-void appendDisplayName(QString &out, QStringView name)
+void appendWithNameRules(QString &out, QStringView text)
 {
     const qsizetype start = out.size();
-    out.append(name);
+    out.append(text);
     QChar *c = out.data() + start;
     for (QChar *end = out.data() + out.size(); c != end; ++c) {
         const char16_t u = c->unicode();
@@ -54,15 +54,20 @@ void cutForDisplay(QString &out, qsizetype from, qsizetype limit)
     out += marker;
 }
 
+void appendDisplayName(QString &out, QStringView name)
+{
+    if (name.size() <= kDisplayNameCut) {
+        appendWithNameRules(out, name);
+        return;
+    }
+    const qsizetype end = cutIndex(name, kDisplayNameCut);
+    appendWithNameRules(out, name.first(end));
+    out += cutMarker(codePoints(name.sliced(end)));
+}
+
 QString displayName(QStringView name)
 {
     QString shown;
-    if (name.size() <= kDisplayNameCut) {
-        appendDisplayName(shown, name);
-        return shown;
-    }
-    const qsizetype end = cutIndex(name, kDisplayNameCut);
-    appendDisplayName(shown, name.first(end));
-    shown += cutMarker(codePoints(name.sliced(end)));
+    appendDisplayName(shown, name);
     return shown;
 }

@@ -30,8 +30,10 @@ constexpr bool isBidiControl(char16_t c)
 }
 
 // Pane lines show every control character as U+FFFD (DisplayPane.h).
-// Appends a name with control and bidirectional control characters, and the
-// line and paragraph separators, made U+FFFD.
+// Appends text with control and bidirectional control characters, and the
+// line and paragraph separators, made U+FFFD: the name rules.
+void appendWithNameRules(QString &out, QStringView text);
+// Appends a name by the name rules, cut at kDisplayNameCut.
 void appendDisplayName(QString &out, QStringView name);
 
 // " … [N more characters]": what stands for the cut part of a line.
@@ -41,5 +43,5 @@ QString cutMarker(qsizetype omittedCharacters);
 // changes when that part is no longer than limit.
 void cutForDisplay(QString &out, qsizetype from, qsizetype limit);
 
-// A name as shown alone (a channel, a user-list entry): name rules, cut at kDisplayNameCut.
+// The same as a string: a channel or a user-list entry as shown.
 QString displayName(QStringView name);
