@@ -66,7 +66,10 @@ private:
     void ApplyLayout();
     QWidget *layoutControl(LayoutControl control) const;
     void moveControl(QWidget *control, LayoutProperty property, double twips);
+    // Tells the user, once for the window's life, that settings cannot be saved.
+    void reportSaveFailure(const QString &path);
 
+    bool saveFailureReported = false;
     QLabel *lblTitle = nullptr;
     QLabel *LabelCoverUp = nullptr;
     QLabel *Channel = nullptr;

@@ -3,6 +3,7 @@
 // user list or its caption.
 #include "ui/TorvalMain.h"
 
+#include "reception/DisplayText.h"
 #include "reception/EventLine.h"
 #include "ui/DisplayPane.h"
 
@@ -36,7 +37,7 @@ void TorvalMain::ParseIncoming(const ChatEvent &event, PaneAppendBatch &batch)
 void TorvalMain::OnUser(const ChatEvent &event)
 {
     if (roster.append(event.name))
-        Roomlist->addItem(event.name);
+        Roomlist->addItem(displayName(event.name));
     refreshChannelCaption();
 }
 
@@ -63,12 +64,12 @@ void TorvalMain::OnChannel(const ChatEvent &event, PaneAppendBatch &batch)
 
 void TorvalMain::OnTalk(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    batch.addDisplayLine(Text2, talkBody(event.name, event.text));
+    batch.writeDisplayLine(Text2, [&event](QString &out) { writeTalkBody(out, event.name, event.text); });
 }
 
 void TorvalMain::OnWhisper(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    batch.addDisplayLine(Text3, whisperBody(event.name, event.text));
+    batch.writeDisplayLine(Text3, [&event](QString &out) { writeWhisperBody(out, event.name, event.text); });
 }
 
 void TorvalMain::OnInfo(const ChatEvent &event, PaneAppendBatch &batch)
@@ -78,12 +79,14 @@ void TorvalMain::OnInfo(const ChatEvent &event, PaneAppendBatch &batch)
 
 void TorvalMain::OnEmote(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    batch.addDisplayLine(Text2, emoteBody(event.name, event.text));
+    batch.writeDisplayLine(Text2, [&event](QString &out) { writeEmoteBody(out, event.name, event.text); });
 }
 
 void TorvalMain::OnUnparseable(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    batch.addDisplayLine(event.unparsedAs == ChatEvent::Kind::Whisper ? Text3 : Text2, event.text);
+    // The name in the line is not told apart, so the whole line gets the name rules.
+    batch.writeDisplayLine(event.unparsedAs == ChatEvent::Kind::Whisper ? Text3 : Text2,
+                           [&event](QString &out) { appendWithNameRules(out, event.text); });
 }
 
 void TorvalMain::clearRoster()
