@@ -16,6 +16,8 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QSettings>
@@ -28,7 +30,13 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -303,6 +311,180 @@ void baseline(const QByteArrayList &lines)
     std::printf("  the last 1000 pane lines took %.1f ms per 1000 appends\n", lastThousandUs);
 }
 
+
+// Streamed floods: the server side writes as the client drains, so the
+// benchmark's own memory stays small and the peak RSS is the client's.
+
+struct StreamFlood {
+    const char *title;
+    int lines;
+    std::function<QByteArray(int)> lineAt; // each with its CR LF
+    bool typeDuring = false;
+};
+
+// Forgets the process's peak RSS so far, so that the next reading is this flood's.
+void resetPeakRss()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+double peakRssMiBNow()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        }
+    }
+    return peakRssKiB() / 1024.0;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(p * (values.size() - 1) + 0.5))];
+}
+
+void streamFlood(const StreamFlood &flood)
+{
+    using Clock = std::chrono::steady_clock;
+    resetPeakRss();
+    const double rssBefore = peakRssMiBNow();
+    TorvalMain window;
+    window.show();
+    auto *socket = window.findChild<QTcpSocket *>(QStringLiteral("Winsock1"));
+    auto *chat = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
+    auto *input = window.findChild<QLineEdit *>(QStringLiteral("Text1"));
+    settle();
+
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    QTcpSocket *peer = nullptr;
+    int next = 0;
+    qint64 bytesSent = 0;
+    bool allWritten = false;
+    auto feed = [&] {
+        while (!allWritten && peer->bytesToWrite() < 4 * 1024 * 1024) {
+            const QByteArray line = next < flood.lines ? flood.lineAt(next) : kDoneLine;
+            bytesSent += peer->write(line);
+            allWritten = next++ == flood.lines;
+        }
+    };
+
+    // Typed lines: another thread stands for the user's keyboard, queueing a
+    // typed line every 50 ms whatever the window is doing; the time runs
+    // until the server has read the line's bytes.
+    std::mutex typedMutex;
+    std::vector<Clock::time_point> typedAt;
+    std::vector<double> typedMs;
+    std::atomic<bool> typing{false};
+    QByteArray fromClient;
+    std::thread typist;
+
+    QElapsedTimer clock;
+    QElapsedTimer sinceTick;
+    qint64 longestGapMs = 0;
+    bool done = false;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGapMs = std::max(longestGapMs, sinceTick.restart());
+        for (QTextBlock b = chat->document()->lastBlock(); b.isValid() && b.blockNumber() + 4 > chat->blockCount(); b = b.previous())
+            done = done || b.text() == QLatin1String("flood done");
+    });
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        peer = server.nextPendingConnection();
+        QObject::connect(peer, &QTcpSocket::bytesWritten, feed);
+        QObject::connect(peer, &QTcpSocket::readyRead, [&] {
+            fromClient += peer->readAll();
+            const auto now = Clock::now();
+            for (qsizetype end; (end = fromClient.indexOf("\r\n")) >= 0; fromClient.remove(0, end + 2)) {
+                const QByteArray line = fromClient.left(end);
+                if (!line.startsWith("typed "))
+                    continue;
+                const std::lock_guard lock(typedMutex);
+                const int n = line.mid(6).toInt();
+                typedMs.push_back(std::chrono::duration<double, std::milli>(now - typedAt[n]).count());
+            }
+        });
+        clock.start();
+        sinceTick.start();
+        ticker.start(10);
+        feed();
+        if (flood.typeDuring) {
+            typing = true;
+            typist = std::thread([&] {
+                for (int n = 0; typing; ++n) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    {
+                        const std::lock_guard lock(typedMutex);
+                        typedAt.push_back(Clock::now());
+                    }
+                    QMetaObject::invokeMethod(
+                        &window,
+                        [&window, input, n] {
+                            input->setText(QStringLiteral("typed %1").arg(n));
+                            window.Send_Click();
+                        },
+                        Qt::QueuedConnection);
+                }
+            });
+        }
+    });
+    socket->connectToHost(QHostAddress::LocalHost, server.serverPort());
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    typing = false;
+    if (typist.joinable())
+        typist.join();
+    QElapsedTimer drain; // the last typed lines reach the server
+    drain.start();
+    while (drain.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    std::printf("%s: %d lines (%.1f MB) over local TCP into TorvalMain\n", flood.title, flood.lines, bytesSent / 1e6);
+    std::printf("  end to end:            %.2f s, %.0f lines/s, %.1f MB/s\n", seconds, flood.lines / seconds,
+                bytesSent / 1e6 / seconds);
+    std::printf("  longest loop stall:    %lld ms  (10 ms timer; target <= 50, aim 16)\n", longestGapMs);
+    std::printf("  peak RSS of this run:  %.1f MiB (%.1f MiB before the window)\n", peakRssMiBNow(), rssBefore);
+    if (flood.typeDuring) {
+        const std::lock_guard lock(typedMutex);
+        std::printf("  typed line to wire:    %zu lines, median %.1f ms, worst %.1f ms  (target <= 50 worst)\n",
+                    typedMs.size(), percentile(typedMs, 0.5), percentile(typedMs, 1.0));
+    }
+}
+
+// Talk lines of 60,000 characters, each under the 64 KiB line bound, to 200 MB.
+void longLineFlood()
+{
+    const QByteArray text(60000, 'w');
+    const QByteArray line = "1005 kkkk longtalker 0010 \"" + text + "\"\r\n";
+    streamFlood({"Flood of 60 KB talk lines", int(200'000'000 / line.size()), [line](int) { return line; }});
+}
+
+// Talk lines whose names and texts are full of C0 and C1 controls and direction overrides.
+void controlFlood()
+{
+    QByteArray junk;
+    for (int i = 0; i < 200; ++i)
+        junk += i % 3 ? QByteArray(1, char(1 + i % 31)) : QByteArray(i % 2 ? "\xC2\x85" : "\xE2\x80\xAE");
+    junk.replace('\r', '\x01').replace('\n', '\x02');
+    const QByteArray line = "1005 kkkk b\x07o\x1B" "b 0010 \"" + junk + "\"\r\n";
+    streamFlood({"Flood of control characters", 200000, [line](int) { return line; }});
+}
+
+// The ordinary flood's lines while the user types a line every 50 ms.
+void typingDuringFlood(const QByteArrayList &lines)
+{
+    streamFlood({"Typing during a flood", int(lines.size()), [&lines](int i) { return lines[i]; }, true});
+}
+
 // The chat log's lines without their date-and-time prefix, from every file of a folder, in file name order.
 QStringList loggedBodies(const QString &folder)
 {
@@ -418,7 +600,8 @@ int main(int argc, char **argv)
     qputenv("XDG_DATA_HOME", QFile::encodeName(settings.filePath(QStringLiteral("data"))));
     SaveSetting(Keys::Alerts, QStringLiteral("0"));
 
-    // Optional argument: run only "flood", "headless", "append", "baseline", "features" or "find".
+    // Optional argument: run only "flood", "headless", "append", "baseline", "long", "controls", "typing",
+    // "features" or "find".
     const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const QByteArrayList lines = floodLines();
     if (only.isEmpty() || only == QLatin1String("flood"))
@@ -429,6 +612,12 @@ int main(int argc, char **argv)
         appendCost();
     if (only.isEmpty() || only == QLatin1String("baseline"))
         baseline(lines);
+    if (only.isEmpty() || only == QLatin1String("long"))
+        longLineFlood();
+    if (only.isEmpty() || only == QLatin1String("controls"))
+        controlFlood();
+    if (only.isEmpty() || only == QLatin1String("typing"))
+        typingDuringFlood(lines);
     if (only.isEmpty() || only == QLatin1String("features"))
         featuresCost(lines);
     if (only.isEmpty() || only == QLatin1String("find"))

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release and runs them; each prints its figures.
+# "gateway [load|attacks]" runs only the gateway's benchmark.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -8,5 +9,13 @@ jobs="${VESK_BUILD_JOBS:-2}"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=ON -DVESK_BUILD_FUZZ=OFF >/dev/null
-cmake --build "$build" --target flood_bench -j "$jobs"
+if [ "${1:-}" = gateway ]; then
+  cmake --build "$build" --target gateway_bench -j "$jobs"
+  "$build/bench/gateway_bench" "${@:2}"
+  exit 0
+fi
+cmake --build "$build" --target flood_bench gateway_bench -j "$jobs"
 QT_QPA_PLATFORM=offscreen "$build/bench/flood_bench" "$@"
+if [ $# -eq 0 ]; then
+  "$build/bench/gateway_bench"
+fi

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/DisplayPane.h"
 
+#include "reception/DisplayText.h"
 #include "time/Clock.h"
 
 #include <QPlainTextEdit>
@@ -13,47 +14,51 @@
 namespace {
 
 // The document starts a new block at these besides the line feed, so a
-// received line holding one would show as two pane lines.
-bool isBlockBreak(QChar c)
+// received line holding one would show as two pane lines; control
+// characters would hide the rest of the line from screen readers.
+bool isShownAsReplacement(QChar c)
 {
-    return c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c.unicode() == 0xFDD0
-        || c.unicode() == 0xFDD1 || c == u'\n' || c == u'\r';
+    const char16_t u = c.unicode();
+    return isHiddenControl(u) || u == QChar::ParagraphSeparator || u == QChar::LineSeparator || u == 0xFDD0
+        || u == 0xFDD1;
 }
 
-// Appends text and a line feed, each block break inside text made visible as U+FFFD.
-void appendLineTo(QString &out, const QString &text)
+// A full pane drops this many lines beyond its line limit at once, or down
+// to this share of its character budget: steps large enough that trims are
+// rare, small enough that one (it walks the lines it drops) takes a few ms.
+constexpr int kTrimLines = kPaneLineLimit / 16;
+constexpr qsizetype kTrimmedCharacters = kPaneCharacterBudget / 16 * 15;
+
+// How many of the oldest lines to drop so that the pane holds at most
+// kPaneLineLimit lines and kTrimmedCharacters characters.
+int linesToDrop(QTextDocument *doc, int lines)
 {
-    const qsizetype start = out.size();
-    out += text;
-    QChar *c = out.data() + start;
-    for (QChar *end = out.data() + out.size(); c != end; ++c) {
-        if (isBlockBreak(*c))
-            *c = QChar::ReplacementCharacter;
+    int drop = std::max(0, lines - kPaneLineLimit);
+    const qsizetype excess = doc->characterCount() - kTrimmedCharacters;
+    if (excess > 0) {
+        // Lines go whole: the one holding the excess's last character goes too.
+        const QTextBlock first = doc->findBlock(int(excess));
+        drop = std::max(drop, first.blockNumber() + (first.position() < excess ? 1 : 0));
     }
-    out += u'\n';
+    return std::min(drop, lines);
 }
 
-// The pane drops its oldest lines in steps of this many, so that a full pane
-// does not pay for a removal with every line.
-constexpr int kTrimStep = 1000;
-
-// Drops the oldest lines once the pane holds kTrimStep more than its limit.
-// Qt's own block limit would lay out every line it drops (for cursor
-// movement), so the document's limit is switched on only to remove the last
-// line and let it compact its text store; it stays off otherwise.
+// Drops the oldest lines once the pane holds kTrimLines more lines than its
+// limit or more characters than its budget. Qt's own block limit would lay
+// out every line it drops (for cursor movement), so a cursor removes them;
+// with undo off, the document counts what was removed and compacts its text
+// store by itself once that is large.
 void trimOldLines(QTextDocument *doc)
 {
-    const int keep = kPaneLineLimit + 1; // the text ends with a line end: an empty last block
-    const int excess = doc->blockCount() - keep;
-    if (excess < kTrimStep)
+    const int lines = doc->blockCount() - 1; // the text ends with a line end: an empty last block
+    if (lines <= kPaneLineLimit + kTrimLines && doc->characterCount() <= kPaneCharacterBudget)
+        return;
+    const int drop = linesToDrop(doc, lines);
+    if (drop <= 0)
         return;
     QTextCursor oldest(doc);
-    oldest.beginEditBlock();
-    oldest.setPosition(doc->findBlockByNumber(excess - 1).position(), QTextCursor::KeepAnchor);
+    oldest.setPosition(doc->findBlockByNumber(drop).position(), QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
-    oldest.endEditBlock();
-    doc->setMaximumBlockCount(keep);
-    doc->setMaximumBlockCount(0);
 }
 
 void writeLines(QPlainTextEdit *pane, const QString &lines)
@@ -80,15 +85,14 @@ void configurePane(QPlainTextEdit *pane)
 
 void appendPlainLine(QPlainTextEdit *pane, const QString &text)
 {
-    QString line;
-    line.reserve(text.size() + 1);
-    appendLineTo(line, text);
-    writeLines(pane, line);
+    PaneAppendBatch batch;
+    batch.addPlainLine(pane, text);
 }
 
 void appendDisplayLine(QPlainTextEdit *pane, const QString &body)
 {
-    appendPlainLine(pane, QLatin1Char('[') + formattedTime() + QLatin1String("] ") + body);
+    PaneAppendBatch batch;
+    batch.addDisplayLine(pane, body);
 }
 
 QString &PaneAppendBatch::linesFor(QPlainTextEdit *pane)
@@ -99,20 +103,41 @@ QString &PaneAppendBatch::linesFor(QPlainTextEdit *pane)
     return it->lines;
 }
 
+qsizetype PaneAppendBatch::startDisplayLine(QString &lines)
+{
+    if (m_time.isEmpty())
+        m_time = formattedTime();
+    const qsizetype start = lines.size();
+    lines += u'[';
+    lines += m_time;
+    lines += QLatin1String("] ");
+    return start;
+}
+
+// Cuts the line to the display length, makes every block break and control
+// character in it U+FFFD, and ends it with a line feed.
+void PaneAppendBatch::finishLine(QString &lines, qsizetype start)
+{
+    cutForDisplay(lines, start, kDisplayLineCut);
+    QChar *c = lines.data() + start;
+    for (QChar *end = lines.data() + lines.size(); c != end; ++c) {
+        if (isShownAsReplacement(*c))
+            *c = QChar::ReplacementCharacter;
+    }
+    lines += u'\n';
+}
+
 void PaneAppendBatch::addPlainLine(QPlainTextEdit *pane, const QString &text)
 {
-    appendLineTo(linesFor(pane), text);
+    QString &lines = linesFor(pane);
+    const qsizetype start = lines.size();
+    lines += text;
+    finishLine(lines, start);
 }
 
 void PaneAppendBatch::addDisplayLine(QPlainTextEdit *pane, const QString &body)
 {
-    if (m_time.isEmpty())
-        m_time = formattedTime();
-    QString &lines = linesFor(pane);
-    lines += u'[';
-    lines += m_time;
-    lines += QLatin1String("] ");
-    appendLineTo(lines, body);
+    writeDisplayLine(pane, [&body](QString &out) { out += body; });
 }
 
 void PaneAppendBatch::flush()

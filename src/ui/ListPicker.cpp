@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/ListPicker.h"
 
+#include "reception/DisplayText.h"
 #include "ui/DesignStyle.h"
 #include "ui/Dialogs.h"
 #include "settings/ListFile.h"
@@ -97,7 +98,17 @@ void ListPicker::Load_Channels()
         MsgBox(this, QLatin1String(design.missingMessage), QLatin1String(design.missingTitle));
         return;
     }
-    List1->addItems(*entries);
+    // Shown by the display rules (a binary file holds control characters);
+    // an entry shown otherwise keeps the file's text for a click to copy.
+    QStringList shown;
+    shown.reserve(entries->size());
+    for (const QString &line : *entries)
+        shown.append(displayName(line));
+    List1->addItems(shown);
+    for (int row = 0; row < shown.size(); ++row) {
+        if (shown[row] != entries->at(row))
+            List1->item(row)->setData(Qt::UserRole, entries->at(row));
+    }
 }
 
 QString ListPicker::entryText() const
@@ -109,7 +120,8 @@ void ListPicker::List1_Click()
 {
     const QList<QListWidgetItem *> selected = List1->selectedItems();
     if (!selected.isEmpty())
-        entry->setText(selected.first()->text());
+        entry->setText(selected.first()->data(Qt::UserRole).isValid() ? selected.first()->data(Qt::UserRole).toString()
+                                                                       : selected.first()->text());
 }
 
 void ListPicker::Command2_Click()

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/PaneMarks.h"
 
+#include "reception/DisplayText.h"
 #include "text/TextMarks.h"
 
 #include <QDesktopServices>
@@ -18,15 +19,20 @@ std::function<bool(const QUrl &)> &linkOpener()
     return opener;
 }
 
-// A pane line shows a block break inside a received line as U+FFFD.
+// A line as the pane shows it: control characters and line breaks as U+FFFD.
 QString asShown(const QString &body)
 {
-    QString shown = body;
-    for (QChar &c : shown) {
-        if (c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
-            c = QChar::ReplacementCharacter;
-    }
+    QString shown;
+    appendWithNameRules(shown, body);
     return shown;
+}
+
+// The pane line shows this body, or its start when the pane cut the line.
+bool showsBody(const QString &line, const QString &body)
+{
+    if (line.endsWith(body))
+        return true;
+    return body.size() > kDisplayLineCut / 2 && line.contains(QStringView(body).left(kDisplayLineCut / 4));
 }
 
 } // namespace
@@ -79,7 +85,7 @@ void PaneMarks::mark(const QTextBlock &block)
 {
     const QString text = block.text();
     bool mention = false;
-    if (!m_pendingMentions.isEmpty() && text.endsWith(m_pendingMentions.first())) {
+    if (!m_pendingMentions.isEmpty() && showsBody(text, m_pendingMentions.first())) {
         m_pendingMentions.removeFirst();
         mention = true;
     }

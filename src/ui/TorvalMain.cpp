@@ -25,12 +25,18 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 constexpr char kChatPaneText[] = "Chat Window\r\n";
 constexpr char kWhisperPaneText[] = "Whisper Window\r\n";
 constexpr char kInputText[] = "User Input";
 constexpr char kUserListPlaceholder[] = "User List";
+// The one message about a settings store that cannot be written; the program goes on.
+constexpr char kSettingsNotSaved[] =
+    "Vesk Chat could not save its settings to %1. Your choices apply until you quit; "
+    "check that this folder can be written.";
 
 constexpr double kClientWidth = 10620;
 constexpr double kClientHeight = 9135;
@@ -60,11 +66,23 @@ TorvalMain::TorvalMain(QWidget *parent)
     resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
 
     buildControls();
+    setSaveFailureHandler([this](const QString &path) { reportSaveFailure(path); });
     prepareFeatures();
     Form_Load();
 }
 
-TorvalMain::~TorvalMain() = default;
+TorvalMain::~TorvalMain()
+{
+    setSaveFailureHandler({});
+}
+
+void TorvalMain::reportSaveFailure(const QString &path)
+{
+    if (std::exchange(saveFailureReported, true))
+        return;
+    // Shown from the event loop: a save happens in the middle of Connect or a dialog's OK.
+    QTimer::singleShot(0, this, [this, path] { MsgBox(this, QString::fromLatin1(kSettingsNotSaved).arg(path)); });
+}
 
 void TorvalMain::buildControls()
 {

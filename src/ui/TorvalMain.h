@@ -68,7 +68,10 @@ private:
     void ApplyLayout();
     QWidget *layoutControl(LayoutControl control) const;
     void moveControl(QWidget *control, LayoutProperty property, double twips);
+    // Tells the user, once for the window's life, that settings cannot be saved.
+    void reportSaveFailure(const QString &path);
 
+    bool saveFailureReported = false;
     QLabel *lblTitle = nullptr;
     QLabel *LabelCoverUp = nullptr;
     QLabel *Channel = nullptr;
@@ -177,8 +180,12 @@ private:
     void startLog();
     // After each received slice: the log is written out.
     void endOfSlice();
-    // A received talk, emote or whisper, before its line is shown: mention marks and alerts.
-    void noticeMessage(bool whisper, const QString &name, const QString &text, const QString &body);
+    void logLine(const QString &line);
+    // Appends a message's body (name, text) as the panes show it.
+    using BodyWriter = void (*)(QString &out, QStringView name, QStringView text);
+    // A received talk, emote or whisper, before its line is shown: mention
+    // marks, alerts and the chat log.
+    void noteMessage(const ChatEvent &event, BodyWriter writeBody);
     // With AutoReconnect on: a lost link is noted in the chat pane and tried
     // again later; false when the design's lost-link handling applies.
     bool reconnectAfterLoss(const QString &notice);

@@ -2,6 +2,7 @@
 #include "ui/TorvalMain.h"
 
 #include "outgoing/CommandLines.h"
+#include "reception/DisplayText.h"
 #include "session/ChatLink.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"
@@ -96,12 +97,26 @@ void TorvalMain::endOfSlice()
     features->chatMarks->clearPendingMentions();
 }
 
-void TorvalMain::noticeMessage(bool whisper, const QString &name, const QString &text, const QString &body)
+void TorvalMain::logLine(const QString &line)
 {
-    const bool mention = !whisper && mentionsName(text, LoginName)
-                         && name.compare(LoginName, Qt::CaseInsensitive) != 0;
-    if (mention && features->mentionsOn)
-        features->chatMarks->markNextMention(body);
+    features->log.append(line);
+}
+
+void TorvalMain::noteMessage(const ChatEvent &event, BodyWriter writeBody)
+{
+    const bool whisper = event.kind == ChatEvent::Kind::Whisper;
+    if (features->log.isEnabled()) {
+        QString body;
+        writeBody(body, event.name, event.text);
+        features->log.append(body); // whole: only the pane cuts long lines
+    }
+    const bool mention = !whisper && mentionsName(event.text, LoginName)
+                         && event.name.compare(LoginName, Qt::CaseInsensitive) != 0;
+    if (mention && features->mentionsOn) {
+        QString shown;
+        writeBody(shown, event.name, event.text);
+        features->chatMarks->markNextMention(shown);
+    }
     if (!(whisper || mention) || !features->alertsOn || isActiveWindow())
         return;
     QApplication::alert(this);
@@ -110,7 +125,9 @@ void TorvalMain::noticeMessage(bool whisper, const QString &name, const QString 
         features->notifier->setIntervalMs(features->alertSeconds * 1000);
     }
     features->notifier->notify(whisper ? DesktopNotifier::Kind::Whisper : DesktopNotifier::Kind::Mention,
-                               whisper ? tr("Whisper from %1").arg(name) : tr("%1 mentioned you").arg(name), text);
+                               whisper ? tr("Whisper from %1").arg(displayName(event.name))
+                                       : tr("%1 mentioned you").arg(displayName(event.name)),
+                               event.text);
 }
 
 bool TorvalMain::Text1_FeatureKey(const QKeyEvent *key)

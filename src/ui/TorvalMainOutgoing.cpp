@@ -122,7 +122,11 @@ void TorvalMain::Quit_Click()
 QString TorvalMain::selectedEntry() const
 {
     const QList<QListWidgetItem *> selected = Roomlist->selectedItems();
-    return selected.isEmpty() ? QString() : selected.first()->text();
+    if (selected.isEmpty())
+        return {};
+    // The list shows names by the display rules; the roster keeps them as received.
+    const int row = Roomlist->row(selected.first());
+    return row < roster.count() ? roster.entries().at(row) : selected.first()->text();
 }
 
 void TorvalMain::Ban_Click()

@@ -3,6 +3,7 @@
 // user list or its caption.
 #include "ui/TorvalMain.h"
 
+#include "reception/DisplayText.h"
 #include "reception/EventLine.h"
 #include "ui/DisplayPane.h"
 
@@ -39,7 +40,7 @@ void TorvalMain::ParseIncoming(const ChatEvent &event, PaneAppendBatch &batch)
 void TorvalMain::OnUser(const ChatEvent &event)
 {
     if (roster.append(event.name))
-        Roomlist->addItem(event.name);
+        Roomlist->addItem(displayName(event.name));
     refreshChannelCaption();
 }
 
@@ -67,16 +68,14 @@ void TorvalMain::OnChannel(const ChatEvent &event, PaneAppendBatch &batch)
 
 void TorvalMain::OnTalk(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    const QString body = talkBody(event.name, event.text);
-    noticeMessage(false, event.name, event.text, body);
-    showDisplayLine(batch, Text2, body);
+    noteMessage(event, writeTalkBody);
+    batch.writeDisplayLine(Text2, [&event](QString &out) { writeTalkBody(out, event.name, event.text); });
 }
 
 void TorvalMain::OnWhisper(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    const QString body = whisperBody(event.name, event.text);
-    noticeMessage(true, event.name, event.text, body);
-    showDisplayLine(batch, Text3, body);
+    noteMessage(event, writeWhisperBody);
+    batch.writeDisplayLine(Text3, [&event](QString &out) { writeWhisperBody(out, event.name, event.text); });
 }
 
 void TorvalMain::OnInfo(const ChatEvent &event, PaneAppendBatch &batch)
@@ -86,14 +85,16 @@ void TorvalMain::OnInfo(const ChatEvent &event, PaneAppendBatch &batch)
 
 void TorvalMain::OnEmote(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    const QString body = emoteBody(event.name, event.text);
-    noticeMessage(false, event.name, event.text, body);
-    showDisplayLine(batch, Text2, body);
+    noteMessage(event, writeEmoteBody);
+    batch.writeDisplayLine(Text2, [&event](QString &out) { writeEmoteBody(out, event.name, event.text); });
 }
 
 void TorvalMain::OnUnparseable(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    showDisplayLine(batch, event.unparsedAs == ChatEvent::Kind::Whisper ? Text3 : Text2, event.text);
+    // The name in the line is not told apart, so the whole line gets the name rules.
+    batch.writeDisplayLine(event.unparsedAs == ChatEvent::Kind::Whisper ? Text3 : Text2,
+                           [&event](QString &out) { appendWithNameRules(out, event.text); });
+    logLine(event.text);
 }
 
 void TorvalMain::clearRoster()

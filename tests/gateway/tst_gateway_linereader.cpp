@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: MIT
 #include "LineReader.h"
 
 #include <QtTest>
 
 using Lines = QByteArrayList;
 
-class TestGatewayLineReader : public QObject
+class tst_gateway_linereader : public QObject
 {
     Q_OBJECT
 
@@ -38,5 +39,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestGatewayLineReader)
+QTEST_GUILESS_MAIN(tst_gateway_linereader)
 #include "tst_gateway_linereader.moc"

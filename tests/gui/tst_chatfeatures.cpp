@@ -56,7 +56,9 @@ private slots:
     {
         ChatWindow w;
         login(w);
+        const QByteArray longText(6000, 'x'); // the pane cuts it, the log keeps it whole
         w.server.send("1007 CHANNEL \"Lobby\"\r\n"
+                      "1005 TALK bo 0010 \"" + longText + "\"\r\n"
                       "1005 TALK bo 0010 \"hi tester, <b>see</b> www.x.example\"\r\n"
                       "1004 WHISPER cy 0010 \"psst\"\r\n"
                       "1018 INFO \"welcome\"\r\n"
@@ -67,7 +69,9 @@ private slots:
         w.input()->setText(QStringLiteral("/clear"));
         QTest::keyClick(w.input(), Qt::Key_Return);
         QVERIFY(w.chatPane()->toPlainText().isEmpty());
+        QVERIFY(!w.chatPane()->toPlainText().contains(QString::fromLatin1(longText)));
         const QByteArray expected = "2026-03-14 09:05:07 Joining Channel Lobby.\n"
+                                    "2026-03-14 09:05:07 <bo> " + longText + "\n"
                                     "2026-03-14 09:05:07 <bo> hi tester, <b>see</b> www.x.example\n"
                                     "2026-03-14 09:05:07 <FROM: cy> psst\n"
                                     "2026-03-14 09:05:07 welcome\n"

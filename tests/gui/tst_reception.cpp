@@ -2,16 +2,24 @@
 // How the main window shows what its link receives: pane lines, the caret,
 // the user list, its caption and the pointer.
 #include "support/TestSupport.h"
+#include "reception/DisplayText.h"
 #include "ui/TorvalMain.h"
 
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTcpSocket>
 
 namespace {
 
 const QByteArray kMarker = "1018 kkkk \"marker\"\r\n";
+
+template <std::size_t N>
+QByteArray withNul(const char (&bytes)[N])
+{
+    return QByteArray(bytes, N - 1);
+}
 
 bool caretAtEnd(const QPlainTextEdit *pane)
 {
@@ -95,6 +103,66 @@ private slots:
         QCOMPARE(s->whispers->toPlainText(), whispers);
         QVERIFY(caretAtEnd(s->chat));
         QVERIFY(caretAtEnd(s->whispers));
+    }
+
+    // Control characters anywhere and direction controls in names show as U+FFFD, in panes, caption and user list.
+    void hiddenCharacters_data()
+    {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<QString>("chat");
+        QTest::addColumn<QString>("whispers");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("lastEntry");
+        const QString lobby = QStringLiteral("Lobby  (1)");
+        const QString bob = QStringLiteral("bob ");
+        QTest::newRow("nul in talk") << withNul("1005 kkkk b\0b 0010 \"a\0b\"") << "[12:34] <b\uFFFDb> a\uFFFDb\n" << ""
+                                     << lobby << bob;
+        QTest::newRow("override in a talk name") << QByteArray("1005 kkkk \xE2\x80\xAE" "bob 0010 \"hi\"")
+                                                 << "[12:34] <\uFFFDbob> hi\n" << "" << lobby << bob;
+        QTest::newRow("override in a talk text stays") << QByteArray("1005 kkkk bob 0010 \"\xE2\x80\xAEhi\"")
+                                                       << "[12:34] <bob> \u202Ehi\n" << "" << lobby << bob;
+        QTest::newRow("isolate in a whisper name") << QByteArray("1004 kkkkkkk b\xE2\x81\xA8" "b 0010 \"psst\"") << ""
+                                                   << "[12:34] <FROM: b\uFFFDb> psst\n" << lobby << bob;
+        QTest::newRow("C1 in an emote name") << QByteArray("1023 kkkkk b\x81" "b 0010 \"waves\"")
+                                             << "[12:34] <b\uFFFDb waves> \n" << "" << lobby << bob;
+        QTest::newRow("escape in information") << QByteArray("1018 kkkk \"a\x1B[2Jb\"") << "a\uFFFD[2Jb\n" << ""
+                                               << lobby << bob;
+        QTest::newRow("embedding in an uncut line") << QByteArray("1005 \xE2\x80\xAB") << "[12:34] 1005 \uFFFD\n" << ""
+                                                    << lobby << bob;
+        QTest::newRow("channel") << withNul("1007 kkkkkkk \"L\0b\xE2\x80\xAE\"")
+                                 << "[12:34] Joining Channel L\uFFFDb\uFFFD.\n" << "" << "L\uFFFDb\uFFFD  (0)" << "";
+        const QString longName = QString(kDisplayNameCut, u'c') + cutMarker(300 - kDisplayNameCut);
+        QTest::newRow("long channel") << "1007 kkkkkkk \"" + QByteArray(300, 'c') + "\""
+                                      << "[12:34] Joining Channel " + longName + ".\n" << "" << longName + "  (0)" << "";
+        QTest::newRow("long talk name") << "1005 kkkk " + QByteArray(300, 'n') + " 0010 \"hi\""
+                                        << "[12:34] <" + QString(kDisplayNameCut, u'n') + cutMarker(300 - kDisplayNameCut)
+                                               + "> hi\n"
+                                        << "" << lobby << bob;
+        QTest::newRow("user") << QByteArray("1001 kkkk \xE2\x80\xAE\x01" "bob 0010") << "" << "" << "Lobby  (2)"
+                              << "\uFFFD\uFFFDbob ";
+    }
+
+    void hiddenCharacters()
+    {
+        QFETCH(QByteArray, received);
+        QFETCH(QString, chat);
+        QFETCH(QString, whispers);
+        QFETCH(QString, caption);
+        QFETCH(QString, lastEntry);
+
+        QVERIFY(s->handle("1007 kkkkkkk \"Lobby\"\r\n1001 kkkk bob 0010\r\n"));
+        const QString before = s->chat->toPlainText();
+        QVERIFY(s->handle(received + "\r\n"));
+        QCOMPARE(s->chat->toPlainText(), before + chat + "marker\n");
+        QCOMPARE(s->whispers->toPlainText(), whispers);
+        QCOMPARE(s->caption->text(), caption);
+        QCOMPARE(s->entries().value(s->entries().size() - 1), lastEntry);
+        // The roster buttons send the entry as received (the override has no 8-bit form).
+        if (received.startsWith("1001")) {
+            s->roomlist->setCurrentRow(1);
+            QTest::mouseClick(control<QPushButton>(&s->window, "Whois"), Qt::LeftButton);
+            QTRY_COMPARE(s->server.received(), QByteArray("/whois ?\x01" "bob \r\n"));
+        }
     }
 
     // The channel line empties the list and ends the login's busy pointer; the

@@ -34,12 +34,12 @@ private slots:
         log.setServer(QStringLiteral("chat.example.net"));
         log.append(QStringLiteral("<anna> hello"));
         m_now = m_now.addSecs(1);
-        log.append(QStringLiteral("<FROM: bo> h\u00e9 <b>x</b>"));
+        log.append(QStringLiteral("<FROM: bo> h\u00e9 <b>x</b> \x1b[31mred\nline"));
         const QString path = dir.path() + "/chat.example.net/2026-03-14.log";
         QVERIFY(!QFile::exists(path) || read(path).isEmpty()); // buffered until flushed
         log.flush();
         QCOMPARE(read(path), QByteArray("2026-03-14 23:59:58 <anna> hello\n"
-                                        "2026-03-14 23:59:59 <FROM: bo> h\xc3\xa9 <b>x</b>\n"));
+                                        "2026-03-14 23:59:59 <FROM: bo> h\xc3\xa9 <b>x</b> \xef\xbf\xbd[31mred\xef\xbf\xbdline\n"));
     }
 
     void flushesWithinASecond()

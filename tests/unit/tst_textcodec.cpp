@@ -46,6 +46,13 @@ private slots:
         QTest::newRow("truncated at the end") << QByteArray("ok\xE2\x82") << QStringLiteral("ok\u00E2\u201A");
         QTest::newRow("truncated before ascii") << QByteArray("\xE2\x82" "A") << QStringLiteral("\u00E2\u201AA");
         QTest::newRow("lone continuation") << QByteArray("\x80") << QStringLiteral("\u20AC");
+        // ASCII is scanned eight bytes at a time: a non-ASCII byte at every place in or after a word.
+        QTest::newRow("ascii, 17 bytes") << QByteArray("abcdefghijklmnopq") << QStringLiteral("abcdefghijklmnopq");
+        QTest::newRow("utf-8 after a word") << QByteArray("abcdefgh\xC3\xA9") << QStringLiteral("abcdefgh\u00E9");
+        QTest::newRow("cp1252 last of a word") << QByteArray("abcdefg\xE9ijklmnop") << QStringLiteral("abcdefg\u00E9ijklmnop");
+        QTest::newRow("cp1252 after two words") << QByteArray("abcdefghijklmnop\xE9") << QStringLiteral("abcdefghijklmnop\u00E9");
+        QTest::newRow("utf-8 then invalid far on") << QByteArray("\xC3\xA9" "abcdefghijklmnop\xE9")
+                                                  << QStringLiteral("\u00C3\u00A9abcdefghijklmnop\u00E9");
         QTest::newRow("cp1252 0x80-0x9F") << bytesFrom(0x80, 0x9F) << kCp1252High;
         QTest::newRow("cp1252 0xA0-0xFF") << bytesFrom(0xA0, 0xFF) << QString::fromLatin1(bytesFrom(0xA0, 0xFF));
     }

@@ -1,154 +1,294 @@
+// SPDX-License-Identifier: MIT
 #include "ClientConnection.h"
 
 #include "Protocol.h"
 
-#include <QHostAddress>
-#include <QTcpSocket>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 namespace {
 
-QString describePeer(const QTcpSocket *socket)
+// Lines per writev(); Linux takes at most 1024 (IOV_MAX).
+constexpr int kMaxIovecs = 1024;
+// Chunks nextLine() reads straight away before it leaves the rest to the
+// socket notifier.
+constexpr int kChunksPerCall = 4;
+
+QString errorText(int error)
 {
-    QHostAddress address = socket->peerAddress();
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    if (isV4)
-        address = QHostAddress(v4);
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-            ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
-            : address.toString();
-    return host + QLatin1Char(':') + QString::number(socket->peerPort());
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 } // namespace
 
-ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent)
-    : QObject(parent), m_socket(socket), m_peer(describePeer(socket))
+ClientConnection::ClientConnection(int descriptor, Totals *totals, QObject *parent)
+    : QObject(parent),
+      m_fd(descriptor),
+      m_totals(totals),
+      m_readNotifier(descriptor, QSocketNotifier::Read),
+      m_writeNotifier(descriptor, QSocketNotifier::Write)
 {
-    m_socket->setParent(this);
-    // Qt stops reading from the kernel once this much is unread, so a flooding
-    // client is slowed down by TCP instead of filling our memory.
-    m_socket->setReadBufferSize(ReadBufferSize);
-    // Lines written in one event loop pass already go out together; Nagle would
-    // only delay interactive chat.
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    // Lines queued in one pass already leave together; Nagle would only delay
+    // interactive chat.
+    const int on = 1;
+    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 
-    connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::onReadyRead);
-    connect(m_socket, &QTcpSocket::disconnected, this, &ClientConnection::finish);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        if (error != QAbstractSocket::RemoteHostClosedError && m_closeReason.isEmpty())
-            m_closeReason = m_socket->errorString();
-        drop(m_closeReason);
-    });
+    quint16 port = 0;
+    m_address = remoteAddress(m_fd, &port);
+    const QString host = m_address.protocol() == QAbstractSocket::IPv6Protocol
+            ? QLatin1Char('[') + m_address.toString() + QLatin1Char(']')
+            : m_address.toString();
+    m_peer = host + QLatin1Char(':') + QString::number(port);
+
+    m_writeNotifier.setEnabled(false);
+    connect(&m_readNotifier, &QSocketNotifier::activated, this, &ClientConnection::onReadable);
+    connect(&m_writeNotifier, &QSocketNotifier::activated, this, &ClientConnection::flush);
 
     m_loginTimer.setSingleShot(true);
-    m_loginTimer.setInterval(LoginTimeoutMs);
     connect(&m_loginTimer, &QTimer::timeout, this, [this] { failHandshake("Login timed out."); });
-    m_loginTimer.start();
-}
-
-void ClientConnection::send(const QByteArray &data)
-{
-    if (m_state == State::Closing)
-        return;
-    m_socket->write(data);
-    if (m_socket->bytesToWrite() > m_maxPendingOutput)
-        drop(QStringLiteral("output queue full"));
-}
-
-void ClientConnection::acceptLogin()
-{
-    if (m_state != State::AwaitingLogin)
-        return;
-    m_loginTimer.stop();
-    m_state = State::Chatting;
-}
-
-void ClientConnection::refuse(QByteArrayView message)
-{
-    send(Protocol::errorLine(message));
-    close(QString::fromUtf8(message));
-}
-
-void ClientConnection::close(const QString &reason)
-{
-    if (m_state == State::Closing)
-        return;
-    m_state = State::Closing;
-    m_closeReason = reason;
-    m_loginTimer.stop();
-    QMetaObject::invokeMethod(this, &ClientConnection::shutDown, Qt::QueuedConnection);
-}
-
-void ClientConnection::drop(const QString &reason)
-{
-    m_state = State::Closing;
-    if (m_closeReason.isEmpty())
-        m_closeReason = reason;
-    m_loginTimer.stop();
-    QMetaObject::invokeMethod(this, [this] {
-        m_socket->abort();
-        finish();
-    }, Qt::QueuedConnection);
-}
-
-void ClientConnection::shutDown()
-{
-    m_socket->disconnectFromHost();
-    if (m_socket->state() == QAbstractSocket::UnconnectedState) {
-        finish();
-        return;
-    }
+    m_holdTimer.setSingleShot(true);
+    connect(&m_holdTimer, &QTimer::timeout, this, &ClientConnection::channelReleased);
+    m_graceTimer.setSingleShot(true);
+    connect(&m_graceTimer, &QTimer::timeout, this, [this] {
+        drop(QStringLiteral("output queue above %1 bytes for %2 ms")
+                     .arg(m_maxQueueBytes)
+                     .arg(m_graceTimer.interval()));
+    });
+    m_closeTimer.setSingleShot(true);
+    m_closeTimer.setInterval(kCloseTimeoutMs);
     // A peer that never reads would keep the final lines pending forever.
-    QTimer::singleShot(CloseTimeoutMs, this, [this] {
-        m_socket->abort();
-        finish();
+    connect(&m_closeTimer, &QTimer::timeout, this, [this] {
+        releaseQueue();
+        closeDescriptor(true);
+        finishLater();
     });
 }
 
-void ClientConnection::finish()
+ClientConnection::~ClientConnection()
 {
-    if (m_finished)
-        return;
-    m_finished = true;
-    m_state = State::Closing;
-    m_loginTimer.stop();
-    emit closed();
+    releaseQueue();
+    closeDescriptor(false);
 }
 
-void ClientConnection::onReadyRead()
+QHostAddress ClientConnection::remoteAddress(int descriptor, quint16 *port)
 {
-    const QByteArray data = m_socket->readAll();
-    if (m_state == State::Closing)
-        return;
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (::getpeername(descriptor, reinterpret_cast<sockaddr *>(&storage), &length) != 0)
+        return {};
+    QHostAddress address(reinterpret_cast<const sockaddr *>(&storage));
+    if (port) {
+        *port = storage.ss_family == AF_INET6
+                ? ntohs(reinterpret_cast<const sockaddr_in6 *>(&storage)->sin6_port)
+                : ntohs(reinterpret_cast<const sockaddr_in *>(&storage)->sin_port);
+    }
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4) : address;
+}
 
-    QByteArrayView rest(data);
-    static constexpr char modeBytes[] = {0x03, 0x04};
-    while (m_state == State::Mode && !rest.isEmpty()) {
-        if (rest.front() != modeBytes[m_modeBytesSeen]) {
+void ClientConnection::startLoginTimer(int ms)
+{
+    if (m_state != State::Closing)
+        m_loginTimer.start(ms);
+}
+
+void ClientConnection::setQueueLimit(qint64 bytes, int holdMs, int graceMs)
+{
+    m_maxQueueBytes = bytes;
+    m_graceTimer.setInterval(graceMs);
+    m_holdTimer.setInterval(holdMs);
+}
+
+bool ClientConnection::send(const QByteArray &line)
+{
+    // An empty entry would make flush() write nothing forever.
+    if (m_state == State::Closing || line.isEmpty())
+        return false;
+    m_queue.push_back(line);
+    m_queuedBytes += line.size();
+    m_totals->queuedBytes += line.size();
+    // While the socket is full its write notifier flushes; otherwise the
+    // server flushes once at the end of the pass.
+    if (!m_flushPending && !m_writeNotifier.isEnabled()) {
+        m_flushPending = true;
+        emit outputQueued();
+    }
+    if (m_queuedBytes <= m_maxQueueBytes)
+        return false;
+    if (!m_graceTimer.isActive()) {
+        m_graceTimer.start();
+        m_holdTimer.start();
+    }
+    return m_holdTimer.isActive();
+}
+
+void ClientConnection::flush()
+{
+    m_flushPending = false;
+    if (m_fd < 0)
+        return;
+    iovec iov[kMaxIovecs];
+    while (!m_queue.empty()) {
+        int count = 0;
+        size_t bytes = 0;
+        qsizetype offset = m_frontOffset;
+        for (auto it = m_queue.cbegin(); it != m_queue.cend() && count < kMaxIovecs; ++it) {
+            iov[count].iov_base = const_cast<char *>(it->constData()) + offset;
+            iov[count].iov_len = size_t(it->size() - offset);
+            bytes += iov[count].iov_len;
+            ++count;
+            offset = 0;
+        }
+        msghdr message{};
+        message.msg_iov = iov;
+        message.msg_iovlen = size_t(count);
+        const ssize_t written = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            // The peer is gone; when it said goodbye first that is no error.
+            drop(m_peerClosed ? QString() : errorText(errno));
+            return;
+        }
+        consume(written);
+        if (size_t(written) < bytes)
+            break; // the socket is full; its write notifier resumes
+    }
+    m_writeNotifier.setEnabled(!m_queue.empty());
+    if (m_queuedBytes <= m_maxQueueBytes && m_graceTimer.isActive()) {
+        m_graceTimer.stop();
+        m_holdTimer.stop();
+        emit channelReleased();
+    }
+    if (m_queue.empty() && m_state == State::Closing && !m_outputShutDown)
+        shutDownOutput();
+}
+
+void ClientConnection::consume(qsizetype written)
+{
+    m_queuedBytes -= written;
+    m_totals->queuedBytes -= written;
+    while (written > 0) {
+        const qsizetype left = m_queue.front().size() - m_frontOffset;
+        if (written < left) {
+            m_frontOffset += written;
+            return;
+        }
+        written -= left;
+        m_queue.pop_front();
+        m_frontOffset = 0;
+    }
+}
+
+void ClientConnection::releaseQueue()
+{
+    m_totals->queuedBytes -= m_queuedBytes;
+    m_queuedBytes = 0;
+    m_frontOffset = 0;
+    std::deque<QByteArray>().swap(m_queue);
+    m_graceTimer.stop();
+    m_holdTimer.stop();
+}
+
+void ClientConnection::onReadable()
+{
+    if (m_state == State::Closing) {
+        // Read and discard until the peer closes, so that closing our end
+        // never resets a connection whose last lines the peer still reads.
+        while (m_fd >= 0 && readChunk()) {
+        }
+        return;
+    }
+    const bool gotData = readChunk();
+    if (m_state == State::Closing)
+        return; // refused by what it sent; close() reads on until the peer closes
+    if (gotData || m_peerClosed) {
+        // Nothing more is read until these lines have been handled.
+        m_readNotifier.setEnabled(false);
+        emit inputReady();
+    }
+}
+
+// Reads one chunk. False when nothing came, the peer closed, or the
+// connection failed.
+bool ClientConnection::readChunk()
+{
+    char buffer[kReadChunkBytes];
+    ssize_t n;
+    do {
+        n = ::read(m_fd, buffer, sizeof buffer);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        if (m_state != State::Closing)
+            takeBytes(QByteArrayView(buffer, n));
+        return true;
+    }
+    if (n == 0) {
+        m_peerClosed = true;
+        m_readNotifier.setEnabled(false);
+        if (m_state == State::Closing && m_outputShutDown)
+            finishLater();
+        return false;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+        drop(errorText(errno));
+    return false;
+}
+
+void ClientConnection::takeBytes(QByteArrayView data)
+{
+    static constexpr char kModeBytes[] = {0x03, 0x04};
+    while (m_state == State::Mode && !data.isEmpty()) {
+        if (data.front() != kModeBytes[m_modeBytesSeen]) {
             failHandshake("Unsupported protocol.");
             return;
         }
-        rest = rest.sliced(1);
-        if (++m_modeBytesSeen == int(sizeof modeBytes))
+        data = data.sliced(1);
+        if (++m_modeBytesSeen == int(sizeof kModeBytes))
             m_state = State::Filler;
     }
-    if (rest.isEmpty())
-        return;
-    m_reader.append(rest);
+    if (!data.isEmpty())
+        m_reader.append(data);
+}
 
-    QByteArray line;
+bool ClientConnection::nextLine(QByteArray &line)
+{
+    // An endless overlong line must not keep one call reading forever.
+    int chunksLeft = kChunksPerCall;
     while (m_state != State::Closing) {
         const LineReader::Result result = m_reader.next(line);
-        if (result == LineReader::Result::NeedMore)
-            break;
+        if (result == LineReader::Result::NeedMore) {
+            if (m_peerClosed) {
+                close();
+                return false;
+            }
+            if (chunksLeft-- > 0 && readChunk())
+                continue;
+            if (m_state != State::Closing && !m_peerClosed)
+                m_readNotifier.setEnabled(true);
+            if (m_peerClosed)
+                continue;
+            return false;
+        }
         if (m_state != State::Chatting)
             handleHandshakeLine(result, line);
         else if (result == LineReader::Result::Line)
-            emit lineReceived(line);
+            return true;
         else
             send(Protocol::errorLine("That line is too long."));
     }
+    return false;
 }
 
 void ClientConnection::handleHandshakeLine(LineReader::Result result, const QByteArray &line)
@@ -181,11 +321,91 @@ void ClientConnection::handleHandshakeLine(LineReader::Result result, const QByt
     }
 }
 
+void ClientConnection::acceptLogin()
+{
+    if (m_state != State::AwaitingLogin)
+        return;
+    m_loginTimer.stop();
+    m_state = State::Chatting;
+}
+
+void ClientConnection::refuse(QByteArrayView message)
+{
+    send(Protocol::infoLine(message));
+    close(QString::fromUtf8(message));
+}
+
 void ClientConnection::failHandshake(QByteArrayView message)
 {
     if (m_state == State::Closing)
         return;
-    const QString reason = QString::fromUtf8(message);
-    emit handshakeFailed(reason);
+    emit handshakeFailed(QString::fromUtf8(message));
     refuse(message);
+}
+
+void ClientConnection::close(const QString &reason)
+{
+    if (m_state == State::Closing)
+        return;
+    m_state = State::Closing;
+    m_closeReason = reason;
+    m_loginTimer.stop();
+    m_closeTimer.start();
+    if (m_fd >= 0 && !m_peerClosed)
+        m_readNotifier.setEnabled(true);
+    if (m_queue.empty())
+        QMetaObject::invokeMethod(this, &ClientConnection::shutDownOutput, Qt::QueuedConnection);
+}
+
+void ClientConnection::shutDownOutput()
+{
+    if (m_fd < 0 || m_outputShutDown)
+        return;
+    m_outputShutDown = true;
+    ::shutdown(m_fd, SHUT_WR);
+    if (m_peerClosed)
+        finishLater();
+}
+
+void ClientConnection::drop(const QString &reason)
+{
+    if (m_closeReason.isEmpty())
+        m_closeReason = reason;
+    m_state = State::Closing;
+    m_loginTimer.stop();
+    releaseQueue();
+    closeDescriptor(true);
+    finishLater();
+}
+
+void ClientConnection::closeDescriptor(bool reset)
+{
+    if (m_fd < 0)
+        return;
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    if (reset) {
+        const linger abortive{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    }
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+void ClientConnection::finishLater()
+{
+    if (m_finishQueued)
+        return;
+    m_finishQueued = true;
+    QMetaObject::invokeMethod(this, &ClientConnection::finish, Qt::QueuedConnection);
+}
+
+void ClientConnection::finish()
+{
+    m_state = State::Closing;
+    m_loginTimer.stop();
+    m_closeTimer.stop();
+    releaseQueue();
+    closeDescriptor(false);
+    emit closed();
 }

@@ -1,16 +1,26 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include "LineReader.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
-class QTcpSocket;
+#include <deque>
 
-// One client socket: handshake, line framing and bounded output. Knows nothing
-// about users or channels; the server reacts to its signals.
+// One client socket: handshake, line framing and the output queue. Knows
+// nothing about users or channels; the server decides when lines are handled
+// and when output is flushed.
+//
+// The socket is a plain non-blocking descriptor. It is read one chunk at a
+// time, and only once the lines of the previous chunk have been handled, so a
+// client that sends faster than it is served is slowed by TCP. Queued lines
+// are shared with the other recipients' queues (implicit sharing) and leave
+// with one writev() per flush instead of being copied into a socket buffer.
 //
 // Closing never happens synchronously inside a call, so the server can send to
 // many connections in a loop without any of them vanishing mid-loop; closed()
@@ -20,52 +30,104 @@ class ClientConnection : public QObject
     Q_OBJECT
 
 public:
-    static constexpr qint64 DefaultMaxPendingOutput = 4 * 1024 * 1024;
-    static constexpr qint64 ReadBufferSize = 256 * 1024;
-    static constexpr int LoginTimeoutMs = 60 * 1000;
-    static constexpr int CloseTimeoutMs = 5 * 1000;
+    static constexpr qsizetype kReadChunkBytes = 64 * 1024;
+    static constexpr int kCloseTimeoutMs = 5 * 1000;
 
-    // Takes ownership of the connected socket.
-    explicit ClientConnection(QTcpSocket *socket, QObject *parent = nullptr);
+    // Unsent output of all connections together, kept by the owner.
+    struct Totals
+    {
+        qint64 queuedBytes = 0;
+    };
+
+    // Takes ownership of the connected socket descriptor.
+    ClientConnection(int descriptor, Totals *totals, QObject *parent = nullptr);
+    ~ClientConnection() override;
+
+    // The remote address of a connected socket, IPv4-mapped addresses as IPv4.
+    static QHostAddress remoteAddress(int descriptor, quint16 *port = nullptr);
 
     // "address:port" of the remote end, for log lines.
     QString peer() const { return m_peer; }
+    QHostAddress address() const { return m_address; }
     QString closeReason() const { return m_closeReason; }
+    bool isClosing() const { return m_state == State::Closing; }
 
-    void setMaxPendingOutput(qint64 bytes) { m_maxPendingOutput = bytes; }
+    void startLoginTimer(int ms);
+    // Above `bytes` of unsent output, senders wait for this client for holdMs
+    // at most, and after graceMs it is dropped.
+    void setQueueLimit(qint64 bytes, int holdMs, int graceMs);
 
-    void send(const QByteArray &data);
-    // Answers loginRequested(): from now on lines arrive as lineReceived().
+    // Queues a line for the next flush. Returns true when the unsent output is
+    // now above its limit and the senders should wait for this client.
+    bool send(const QByteArray &line);
+    qint64 queuedBytes() const { return m_queuedBytes; }
+    // Writes as much of the queue as the socket takes.
+    void flush();
+
+    // The next chat line, after handling the handshake lines before it. False
+    // when no complete line is buffered; reading the socket resumes then.
+    bool nextLine(QByteArray &line);
+
+    // Answers loginRequested(): from now on lines come from nextLine().
     void acceptLogin();
-    // Sends a 1019 line, then closes once it has been written.
+    // Sends an info line saying why, then closes once it has been written.
     void refuse(QByteArrayView message);
+    // Closes after the queued output has been written.
     void close(const QString &reason = {});
+    // Closes at once; unsent output is discarded and its memory released.
+    void drop(const QString &reason);
 
 signals:
     void loginRequested(const QByteArray &name, const QByteArray &password);
-    void lineReceived(const QByteArray &line);
     void handshakeFailed(const QString &reason);
+    // Lines are buffered; the server should call nextLine().
+    void inputReady();
+    // The first line queued since the last flush.
+    void outputQueued();
+    // Senders need no longer wait for this client: its unsent output went
+    // below the limit, or it has been above for as long as they wait.
+    void channelReleased();
     void closed();
 
 private:
     enum class State { Mode, Filler, Name, Password, AwaitingLogin, Chatting, Closing };
 
-    void onReadyRead();
+    void onReadable();
+    bool readChunk();
+    void takeBytes(QByteArrayView data);
     void handleHandshakeLine(LineReader::Result result, const QByteArray &line);
     void failHandshake(QByteArrayView message);
-    void drop(const QString &reason);
-    void shutDown();
+    void consume(qsizetype written);
+    void releaseQueue();
+    void shutDownOutput();
+    void finishLater();
     void finish();
+    void closeDescriptor(bool reset);
 
-    QTcpSocket *m_socket;
+    int m_fd;
+    Totals *m_totals;
+    QSocketNotifier m_readNotifier;
+    QSocketNotifier m_writeNotifier;
+    QHostAddress m_address;
     QString m_peer;
     LineReader m_reader;
     QTimer m_loginTimer;
+    QTimer m_graceTimer;
+    QTimer m_holdTimer;
+    QTimer m_closeTimer;
     State m_state = State::Mode;
     int m_modeBytesSeen = 0;
     int m_fillerLinesSeen = 0;
     QByteArray m_name;
     QString m_closeReason;
-    qint64 m_maxPendingOutput = DefaultMaxPendingOutput;
-    bool m_finished = false;
+
+    std::deque<QByteArray> m_queue;
+    qsizetype m_frontOffset = 0; // bytes of m_queue.front() already written
+    qint64 m_queuedBytes = 0;
+    qint64 m_maxQueueBytes = 1024 * 1024;
+    bool m_flushPending = false;
+
+    bool m_peerClosed = false;
+    bool m_outputShutDown = false;
+    bool m_finishQueued = false;
 };

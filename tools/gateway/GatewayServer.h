@@ -1,6 +1,11 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
+#include "ClientConnection.h"
+#include "GatewayLimits.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -9,23 +14,31 @@
 #include <QString>
 #include <QTcpServer>
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-
-class ClientConnection;
+#include <vector>
 
 // The chat world: accepts connections, logs users in, and keeps channels,
-// channel operators, bans and squelch lists for the lifetime of the process.
+// channel operators, squelch lists, and bans while their channel is in use.
+//
+// Work is done in passes. Sockets only buffer what they read; a pass then
+// gives every client with buffered lines a turn of a few lines, round robin,
+// and ends by flushing each client that has output once. A client that sends
+// faster than its line rate, or whose channel has a member too far behind, is
+// not given turns (nor read) until that changes, so TCP slows it down and
+// nothing it sent is lost.
 class GatewayServer : public QObject
 {
     Q_OBJECT
 
 public:
-    static inline const QByteArray LobbyChannel = "Lobby";
-    static inline const QByteArray VoidChannel = "The Void";
+    static inline const QByteArray kLobbyChannel = "Lobby";
+    static inline const QByteArray kVoidChannel = "The Void";
 
-    explicit GatewayServer(QObject *parent = nullptr);
+    explicit GatewayServer(const GatewayLimits &limits = {}, QObject *parent = nullptr);
     ~GatewayServer() override;
 
     bool listen(const QHostAddress &address, quint16 port);
@@ -34,9 +47,11 @@ public:
 
     // With accounts set, non-anonymous users need a matching name:password.
     void setAccounts(const QHash<QByteArray, QByteArray> &accounts) { m_accounts = accounts; }
-    void setMaxPendingOutput(qint64 bytes) { m_maxPendingOutput = bytes; }
 
     int userCount() const { return int(m_users.size()); }
+    int connectionCount() const { return int(m_connections.size()); }
+    qint64 queuedOutputBytes() const { return m_totals.queuedBytes; }
+    qsizetype banCount(const QByteArray &channel) const;
 
 signals:
     // One line per connection event (connect, login, channel change, disconnect).
@@ -51,6 +66,10 @@ private:
         QByteArray name;
         Channel *channel = nullptr;
         QSet<QByteArray> squelched; // case-folded names
+        double tokens = 0;          // lines it may send now
+        qint64 refilledAtNs = 0;
+        bool waiting = false;       // for a member of its channel to catch up
+        QTimer rateTimer;           // ends a pause for its line rate
     };
 
     struct Channel
@@ -58,9 +77,38 @@ private:
         QByteArray name;
         QByteArray key;
         QList<User *> members; // in order of arrival; the first one is the operator
+        QList<User *> waiting; // senders paused until the members catch up
     };
 
-    void onNewConnection();
+    struct AddressCount
+    {
+        int connections = 0;
+        int unfinished = 0; // not logged in yet
+    };
+
+    // Hands accepted descriptors straight to the server, which owns the sockets.
+    class Listener : public QTcpServer
+    {
+    public:
+        std::function<void(qintptr)> accepted;
+
+    protected:
+        void incomingConnection(qintptr descriptor) override { accepted(descriptor); }
+    };
+
+    void onIncoming(qintptr descriptor);
+    QByteArray connectionProblem(const AddressCount &count) const;
+    void forgetConnection(ClientConnection *connection, bool loggedIn);
+
+    void schedulePass();
+    void runPass();
+    bool takeTurn(ClientConnection *connection, qint64 nowNs);
+    bool takeToken(User *user, qint64 nowNs);
+    void makeReady(ClientConnection *connection, bool fresh = false);
+    void wakeWaiting(Channel *channel);
+    void flushAll();
+    void enforceOutputBudget();
+
     void onLoginRequested(ClientConnection *connection, const QByteArray &name,
                           const QByteArray &password);
     void onLine(ClientConnection *connection, const QByteArray &line);
@@ -86,17 +134,30 @@ private:
     void sendChannelState(User *user);
     // Sends line to every member of channel except `except`; members who
     // squelched `author` are skipped.
-    void broadcast(Channel *channel, const QByteArray &line, const User *except = nullptr,
+    // Returns true when a recipient is now too far behind.
+    bool broadcast(Channel *channel, const QByteArray &line, const User *except = nullptr,
                    const User *author = nullptr);
-    static void sendTo(const User *user, const QByteArray &line);
+    // Returns true when the recipient is now too far behind.
+    bool sendTo(const User *user, const QByteArray &line);
 
     void log(const ClientConnection *connection, const QString &what);
 
-    QTcpServer m_tcpServer;
+    GatewayLimits m_limits;
+    Listener m_tcpServer;
     std::optional<QHash<QByteArray, QByteArray>> m_accounts;
-    qint64 m_maxPendingOutput;
+    ClientConnection::Totals m_totals;
+    QSet<ClientConnection *> m_connections;
+    QHash<QHostAddress, AddressCount> m_addresses;
+    std::deque<ClientConnection *> m_ready;  // clients with lines to handle, in turn order
+    QSet<ClientConnection *> m_readySet;
+    std::vector<ClientConnection *> m_dirty; // clients with output since the last flush
+    qint64 m_deliveries = 0;
+    bool m_passScheduled = false;
+    bool m_senderMustWait = false;           // set while handling a line
+    QElapsedTimer m_clock;
     std::map<QByteArray, std::unique_ptr<User>> m_users;        // by case-folded name
     QHash<const ClientConnection *, User *> m_userByConnection;
     std::map<QByteArray, std::unique_ptr<Channel>> m_channels;  // by case-folded name
-    QHash<QByteArray, QSet<QByteArray>> m_bans;                 // channel -> user names, folded
+    QHash<QByteArray, QSet<QByteArray>> m_bans;                 // channel -> user names, folded;
+                                                                // only for channels in use
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "LineReader.h"
 
 LineReader::Result LineReader::next(QByteArray &line)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <QByteArray>
@@ -10,11 +11,11 @@
 class LineReader
 {
 public:
-    static constexpr qsizetype DefaultMaxLength = 64 * 1024;
+    static constexpr qsizetype kDefaultMaxLength = 64 * 1024;
 
     enum class Result { NeedMore, Line, Overlong };
 
-    explicit LineReader(qsizetype maxLength = DefaultMaxLength) : m_maxLength(maxLength) {}
+    explicit LineReader(qsizetype maxLength = kDefaultMaxLength) : m_maxLength(maxLength) {}
 
     void append(QByteArrayView data) { m_buffer.append(data); }
     Result next(QByteArray &line);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <QByteArray>
@@ -11,9 +12,10 @@
 // raw bytes (Windows-1252 or UTF-8) and pass through untouched.
 namespace Protocol {
 
-inline constexpr QByteArrayView OperatorFlags = "0002";
-inline constexpr QByteArrayView UserFlags = "0010";
-inline constexpr qsizetype MaxNameLength = 64;
+inline constexpr QByteArrayView kOperatorFlags = "0002";
+inline constexpr QByteArrayView kUserFlags = "0010";
+inline constexpr qsizetype kMaxNameLength = 64;
+inline constexpr qsizetype kMaxChannelNameLength = 64;
 
 // Server event lines, each terminated by "\r\n".
 QByteArray userLine(QByteArrayView name, QByteArrayView flags);   // 1001 USER
@@ -53,7 +55,10 @@ Command parseCommand(QByteArrayView line);
 
 bool isAnonymousName(QByteArrayView name);
 
-// Why a login name is unusable, or an empty string when it is fine.
+// Why a login name is unusable, or an empty string when it is fine. Names are
+// printable ASCII without space or double quote: what every client can show
+// and type, and nothing that looks like another name (Cyrillic letters,
+// direction overrides).
 QByteArray nameProblem(QByteArrayView name);
 
 // Case-insensitive (ASCII) key for user and channel names.

@@ -1,4 +1,7 @@
+// SPDX-License-Identifier: MIT
+#include "GatewayLimits.h"
 #include "GatewayServer.h"
+#include "LineReader.h"
 #include "Protocol.h"
 
 #include <QCommandLineParser>
@@ -7,6 +10,8 @@
 #include <QHostAddress>
 
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -15,16 +20,94 @@ void printToStderr(const QString &message)
     std::fprintf(stderr, "vesk-gateway: %s\n", qPrintable(message));
 }
 
+// One numeric option: its name, what it means, and where its value goes.
+struct LimitOption
+{
+    QCommandLineOption option;
+    double minimum;
+    std::function<void(double)> apply;
+};
+
+QCommandLineOption numberOption(const QString &name, const QString &meaning, const QString &unit,
+                                double defaultValue)
+{
+    return QCommandLineOption(name, QStringLiteral("%1 (default %2).").arg(meaning).arg(defaultValue, 0, 'g', 12),
+                              unit, QString::number(defaultValue, 'g', 12));
+}
+
+std::vector<LimitOption> limitOptions(GatewayLimits &limits)
+{
+    const QString count = QStringLiteral("N");
+    const QString bytes = QStringLiteral("BYTES");
+    const QString seconds = QStringLiteral("SECONDS");
+    return {
+        {numberOption(QStringLiteral("max-connections"),
+                      QStringLiteral("Connections in total; the default is the open-file limit less %1")
+                              .arg(kReservedFiles),
+                      count, limits.maxConnections),
+         1, [&limits](double v) { limits.maxConnections = int(v); }},
+        {numberOption(QStringLiteral("max-per-address"), QStringLiteral("Connections per client address"),
+                      count, limits.maxPerAddress),
+         1, [&limits](double v) { limits.maxPerAddress = int(v); }},
+        {numberOption(QStringLiteral("max-unfinished-per-address"),
+                      QStringLiteral("Connections per client address that have not logged in yet"), count,
+                      limits.maxUnfinishedPerAddress),
+         1, [&limits](double v) { limits.maxUnfinishedPerAddress = int(v); }},
+        {numberOption(QStringLiteral("login-timeout"),
+                      QStringLiteral("Seconds a connection may take to log in"), seconds,
+                      limits.loginTimeoutMs / 1000.0),
+         0.001, [&limits](double v) { limits.loginTimeoutMs = int(v * 1000); }},
+        {numberOption(QStringLiteral("line-rate"),
+                      QStringLiteral("Lines per second a user may send in the long run; a faster "
+                                     "user is no longer read until it is within the rate, 0 for no limit"),
+                      count, limits.lineRate),
+         0, [&limits](double v) { limits.lineRate = v; }},
+        {numberOption(QStringLiteral("line-burst"),
+                      QStringLiteral("Lines a user may send at once before the line rate applies"), count,
+                      limits.lineBurst),
+         1, [&limits](double v) { limits.lineBurst = int(v); }},
+        {numberOption(QStringLiteral("max-queue"),
+                      QStringLiteral("Unsent bytes per client; above it the client's channel waits for "
+                                     "it (up to the queue hold), and after the queue grace the client "
+                                     "is dropped"),
+                      bytes, double(limits.maxQueueBytes)),
+         1, [&limits](double v) { limits.maxQueueBytes = qint64(v); }},
+        {numberOption(QStringLiteral("queue-hold"),
+                      QStringLiteral("Seconds senders wait at most for a client above --max-queue"),
+                      seconds, limits.queueHoldMs / 1000.0),
+         0, [&limits](double v) { limits.queueHoldMs = int(v * 1000); }},
+        {numberOption(QStringLiteral("queue-grace"),
+                      QStringLiteral("Seconds a client's unsent output may stay above --max-queue"),
+                      seconds, limits.queueGraceMs / 1000.0),
+         0.001, [&limits](double v) { limits.queueGraceMs = int(v * 1000); }},
+        {numberOption(QStringLiteral("total-queue"),
+                      QStringLiteral("Unsent bytes of all clients together; above it the client "
+                                     "furthest behind is dropped first"),
+                      bytes, double(limits.totalQueueBytes)),
+         1, [&limits](double v) { limits.totalQueueBytes = qint64(v); }},
+        {numberOption(QStringLiteral("max-bans"),
+                      QStringLiteral("Bans per channel, forgotten when the channel empties"), count,
+                      limits.maxBansPerChannel),
+         0, [&limits](double v) { limits.maxBansPerChannel = int(v); }},
+    };
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vesk-gateway"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VESK_GATEWAY_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Local chat server for Vesk Chat."));
+    parser.setApplicationDescription(QStringLiteral(
+            "Local chat server for Vesk Chat. Lines are at most %1 bytes; user and channel names "
+            "at most %2 bytes; user names are printable ASCII without spaces or double quotes.")
+                                             .arg(LineReader::kDefaultMaxLength)
+                                             .arg(Protocol::kMaxNameLength));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("TCP port to listen on (default 6112)."),
                                         QStringLiteral("N"), QStringLiteral("6112"));
@@ -36,7 +119,22 @@ int main(int argc, char *argv[])
             QStringLiteral("File of name:password lines; only these accounts and the anonymous names may log in."),
             QStringLiteral("FILE"));
     parser.addOptions({portOption, listenOption, accountsOption});
+    GatewayLimits limits;
+    const std::vector<LimitOption> limitsOptions = limitOptions(limits);
+    for (const LimitOption &limit : limitsOptions)
+        parser.addOption(limit.option);
     parser.process(app);
+
+    for (const LimitOption &limit : limitsOptions) {
+        bool ok = false;
+        const QString text = parser.value(limit.option);
+        const double value = text.toDouble(&ok);
+        if (!ok || value < limit.minimum || value > 1e15) {
+            printToStderr(QStringLiteral("invalid --%1 \"%2\"").arg(limit.option.names().first(), text));
+            return 2;
+        }
+        limit.apply(value);
+    }
 
     bool portOk = false;
     const uint port = parser.value(portOption).toUInt(&portOk);
@@ -53,7 +151,7 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    GatewayServer server;
+    GatewayServer server(limits);
     if (parser.isSet(accountsOption)) {
         const QString path = parser.value(accountsOption);
         QFile file(path);

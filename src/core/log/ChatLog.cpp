@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "log/ChatLog.h"
 
+#include "reception/DisplayText.h"
 #include "time/Clock.h"
 
 #include <QDir>
@@ -88,7 +89,10 @@ void ChatLog::append(const QString &line)
         flush(); // each file gets only its own day's lines
     m_pendingDate = m_stampDate;
     m_pending += m_stamp;
-    m_pending += line.toUtf8();
+    // Control characters would act on a terminal that shows the log.
+    QString shown;
+    appendWithNameRules(shown, line);
+    m_pending += shown.toUtf8();
     m_pending += '\n';
     if (!m_flushTimer.isActive())
         m_flushTimer.start();

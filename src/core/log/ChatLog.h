@@ -30,7 +30,8 @@ public:
     void setServer(const QString &server);
     bool isPaused() const { return m_paused; }
 
-    // One line as it is shown (without the pane's own short timestamp).
+    // One line as it is shown (without the pane's own short timestamp), but
+    // never cut; control characters and line breaks are written as U+FFFD.
     void append(const QString &line);
     void flush();
 

@@ -2,6 +2,7 @@
 #include "reception/EventLine.h"
 
 #include "reception/ChatEvent.h"
+#include "reception/DisplayText.h"
 
 #include <algorithm>
 
@@ -169,29 +170,66 @@ QStringView trimSpaces(QStringView text)
     return text.sliced(from, to - from);
 }
 
+void writeTalkBody(QString &out, QStringView name, QStringView text)
+{
+    out += u'<';
+    appendDisplayName(out, name);
+    out += QLatin1String("> ");
+    out += text;
+}
+
+void writeWhisperBody(QString &out, QStringView name, QStringView text)
+{
+    out += QLatin1String(kWhisperPrefix);
+    appendDisplayName(out, name);
+    out += QLatin1String("> ");
+    out += text;
+}
+
+void writeEmoteBody(QString &out, QStringView name, QStringView text)
+{
+    out += u'<';
+    appendDisplayName(out, name);
+    out += u' ';
+    out += text;
+    out += QLatin1String("> ");
+}
+
+namespace {
+
+QString written(void (*write)(QString &, QStringView, QStringView), const QString &name, const QString &text)
+{
+    QString body;
+    body.reserve(name.size() + text.size() + 9);
+    write(body, name, text);
+    return body;
+}
+
+} // namespace
+
 QString talkBody(const QString &name, const QString &text)
 {
-    return QLatin1Char('<') + name + QLatin1String("> ") + text;
+    return written(writeTalkBody, name, text);
 }
 
 QString whisperBody(const QString &name, const QString &text)
 {
-    return QLatin1String(kWhisperPrefix) + name + QLatin1String("> ") + text;
+    return written(writeWhisperBody, name, text);
 }
 
 QString emoteBody(const QString &name, const QString &text)
 {
-    return QLatin1Char('<') + name + QLatin1Char(' ') + text + QLatin1String("> ");
+    return written(writeEmoteBody, name, text);
 }
 
 QString channelAnnouncement(const QString &channel)
 {
-    return QLatin1String(kJoiningChannel) + channel + QLatin1Char('.');
+    return QLatin1String(kJoiningChannel) + displayName(channel) + QLatin1Char('.');
 }
 
 QString channelCaption(const QString &channel, int entries)
 {
-    return channel + QLatin1String(kCaptionOpen) + QString::number(entries) + QLatin1Char(')');
+    return displayName(channel) + QLatin1String(kCaptionOpen) + QString::number(entries) + QLatin1Char(')');
 }
 
 namespace {

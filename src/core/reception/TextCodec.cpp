@@ -2,6 +2,7 @@
 #include "reception/TextCodec.h"
 
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -32,6 +33,21 @@ int unicodeToCp1252(char16_t c)
     return -1;
 }
 
+// Length of the run of ASCII bytes that starts at p[from], read eight at a time.
+qsizetype asciiRunEnd(const unsigned char *p, qsizetype from, qsizetype n)
+{
+    qsizetype i = from;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        std::memcpy(&word, p + i, 8);
+        if (word & 0x8080808080808080ULL)
+            break;
+    }
+    while (i < n && p[i] < 0x80)
+        ++i;
+    return i;
+}
+
 } // namespace
 
 bool isValidUtf8(QByteArrayView bytes)
@@ -42,7 +58,7 @@ bool isValidUtf8(QByteArrayView bytes)
     while (i < n) {
         const unsigned char b = p[i];
         if (b < 0x80) {
-            ++i;
+            i = asciiRunEnd(p, i, n);
             continue;
         }
         int extra;
@@ -74,7 +90,11 @@ bool isValidUtf8(QByteArrayView bytes)
 
 QString decodeLine(QByteArrayView bytes)
 {
-    if (isValidUtf8(bytes))
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype ascii = asciiRunEnd(p, 0, bytes.size());
+    if (ascii == bytes.size())
+        return QString::fromLatin1(bytes); // most chat lines: the cheapest widening there is
+    if (isValidUtf8(bytes.sliced(ascii)))
         return QString::fromUtf8(bytes);
     QString text(bytes.size(), Qt::Uninitialized);
     QChar *out = text.data();

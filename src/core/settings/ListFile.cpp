@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace {
 QStringList &foldersOverride()
 {
@@ -20,8 +22,9 @@ QStringList &foldersOverride()
 // (share/vesk-chat), not after the application name that Qt would append.
 constexpr char kDataSubfolder[] = "/vesk-chat";
 
-// List files are small; anything past this is not a list of servers or channels.
-constexpr qint64 kMaxListFileBytes = 1 << 20;
+// List files are small; anything past this is not a list of servers or
+// channels. It holds 100,000 entries of 80 characters.
+constexpr qint64 kMaxListFileBytes = 8 << 20;
 } // namespace
 
 QStringList listFileFolders()
@@ -71,7 +74,9 @@ std::optional<QStringList> readListFile(const QString &path)
     QFile file(path);
     if (!FileExistsWithOpen(file))
         return std::nullopt;
-    const QByteArray bytes = file.read(kMaxListFileBytes);
+    QByteArray bytes = file.read(kMaxListFileBytes);
+    if (!file.atEnd()) // the last line read is cut short: leave it out
+        bytes.truncate(std::max(bytes.lastIndexOf('\n'), bytes.lastIndexOf('\r')) + 1);
 
     QStringList entries;
     qsizetype pos = 0;

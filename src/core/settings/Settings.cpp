@@ -3,7 +3,29 @@
 
 #include <QSettings>
 
+#include <utility>
+
 namespace {
+std::function<void(const QString &)> &saveFailureHandler()
+{
+    static std::function<void(const QString &)> handler;
+    return handler;
+}
+
+QString &unreportedFailure()
+{
+    static QString path;
+    return path;
+}
+
+void reportSaveFailure(const QString &path)
+{
+    if (saveFailureHandler())
+        saveFailureHandler()(path);
+    else
+        unreportedFailure() = path;
+}
+
 QString groupKey(const QString &section, const QString &key)
 {
     return section + QLatin1Char('/') + key;
@@ -18,12 +40,24 @@ QString GetSetting(const QString &appName, const QString &section, const QString
     return value.isValid() ? value.toString() : defaultValue;
 }
 
-void SaveSetting(const QString &appName, const QString &section, const QString &key,
+bool SaveSetting(const QString &appName, const QString &section, const QString &key,
                  const QString &value)
 {
     QSettings store(QSettings::IniFormat, QSettings::UserScope, appName, appName);
     store.setValue(groupKey(section, key), value);
     store.sync();
+    // A format error means the old file could not be read; it is written anew.
+    if (store.status() != QSettings::AccessError)
+        return true;
+    reportSaveFailure(store.fileName());
+    return false;
+}
+
+void setSaveFailureHandler(std::function<void(const QString &path)> handler)
+{
+    saveFailureHandler() = std::move(handler);
+    if (saveFailureHandler() && !unreportedFailure().isEmpty())
+        saveFailureHandler()(std::exchange(unreportedFailure(), QString()));
 }
 
 QString GetSetting(const SettingKey &key)
@@ -32,9 +66,9 @@ QString GetSetting(const SettingKey &key)
                       QString::fromLatin1(key.key), QString::fromLatin1(key.defaultValue));
 }
 
-void SaveSetting(const SettingKey &key, const QString &value)
+bool SaveSetting(const SettingKey &key, const QString &value)
 {
-    SaveSetting(QString::fromLatin1(kAppName), QString::fromLatin1(key.section),
+    return SaveSetting(QString::fromLatin1(kAppName), QString::fromLatin1(key.section),
                 QString::fromLatin1(key.key), value);
 }
 

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // The per-user store: one INI file, sections as groups, every value a string.
 // Each save is written to disk at once so that a quit right after it loses nothing.
 
@@ -36,12 +38,19 @@ inline constexpr SettingKey AlertSeconds{"Alerts", "Seconds", "5"}; // the least
 
 QString GetSetting(const QString &appName, const QString &section, const QString &key,
                    const QString &defaultValue = QString());
-void SaveSetting(const QString &appName, const QString &section, const QString &key,
+// False when the value did not reach the disk (a folder that cannot be
+// written, a full disk); the failure also goes to the handler below.
+bool SaveSetting(const QString &appName, const QString &section, const QString &key,
                  const QString &value);
 
 // Shorthands for the program's own keys under kAppName.
 QString GetSetting(const SettingKey &key);
-void SaveSetting(const SettingKey &key, const QString &value);
+bool SaveSetting(const SettingKey &key, const QString &value);
+
+// Told the settings file's path whenever a save fails. A failure before any
+// handler is set is told to the first handler set, so one made before the
+// main window exists (the first start's profile) is not lost.
+void setSaveFailureHandler(std::function<void(const QString &path)> handler);
 
 // A stored switch: "1" (blanks allowed) is on, anything else off.
 bool isOn(const SettingKey &key);
