@@ -41,13 +41,29 @@ qsizetype trimmedEnd(QStringView text, qsizetype start, qsizetype end)
     return end;
 }
 
+// True when text may hold an address: it has "://" or "www." (any case).
+// One plain pass; a flood's lines mostly hold neither.
+bool mayHoldLink(QStringView text)
+{
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u':' && i + 2 < n && text[i + 1] == u'/' && text[i + 2] == u'/')
+            return true;
+        if ((c | 0x20) == u'w' && i + 3 < n && (text[i + 1].unicode() | 0x20) == u'w'
+            && (text[i + 2].unicode() | 0x20) == u'w' && text[i + 3] == u'.')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QList<TextRange> findLinks(QStringView text)
 {
     QList<TextRange> links;
     // Most lines hold no address; this is what a flood pays for them.
-    if (!text.contains(u"://") && !text.contains(u"www.", Qt::CaseInsensitive))
+    if (!mayHoldLink(text))
         return links;
     static const QRegularExpression start(QStringLiteral("https?://|www\\."),
                                           QRegularExpression::CaseInsensitiveOption);
@@ -84,8 +100,14 @@ bool mentionsName(QStringView text, QStringView name)
 {
     if (name.isEmpty())
         return false;
-    for (qsizetype at = text.indexOf(name, 0, Qt::CaseInsensitive); at >= 0;
-         at = text.indexOf(name, at + 1, Qt::CaseInsensitive)) {
+    // Candidates by the first character, in either case; cheaper than a
+    // case-insensitive search, which folds every character of the text.
+    const QChar lower = name.front().toLower();
+    const QChar upper = name.front().toUpper();
+    for (qsizetype at = 0; at + name.size() <= text.size(); ++at) {
+        if ((text[at] != lower && text[at] != upper)
+            || text.sliced(at, name.size()).compare(name, Qt::CaseInsensitive) != 0)
+            continue;
         const qsizetype after = at + name.size();
         const bool startsWord = at == 0 || !isWordChar(text[at - 1]) || !isWordChar(name.front());
         const bool endsWord = after == text.size() || !isWordChar(text[after]) || !isWordChar(name.back());
