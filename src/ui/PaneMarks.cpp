@@ -8,8 +8,11 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
+
+#include <map>
 
 namespace {
 
@@ -27,12 +30,21 @@ QString asShown(const QString &body)
     return shown;
 }
 
-// The pane line shows this body, or its start when the pane cut the line.
-bool showsBody(const QString &line, const QString &body)
+// Where the line showing body ends in text (lines separated by U+2029),
+// searching from from; a line the pane cut is found by its start. -1 if none.
+qsizetype findShownLine(const QString &text, const QString &body, qsizetype from)
 {
-    if (line.endsWith(body))
-        return true;
-    return body.size() > kDisplayLineCut / 2 && line.contains(QStringView(body).left(kDisplayLineCut / 4));
+    for (qsizetype at = text.indexOf(body, from); at >= 0; at = text.indexOf(body, at + 1)) {
+        const qsizetype end = at + body.size();
+        if (end == text.size() || text[end] == QChar::ParagraphSeparator)
+            return end;
+    }
+    if (body.size() > kDisplayLineCut / 2) {
+        const qsizetype at = text.indexOf(QStringView(body).left(kDisplayLineCut / 4), from);
+        if (at >= 0)
+            return at;
+    }
+    return -1;
 }
 
 } // namespace
@@ -70,30 +82,43 @@ void PaneMarks::markNextMention(const QString &body)
 
 void PaneMarks::linesAdded(int from, int, int added)
 {
-    if (added == 0)
+    if (added == 0 || (!m_linksShown && m_pendingMentions.isEmpty()))
         return;
+    // The new lines as one text, read once: most lines have nothing to mark.
     QTextDocument *doc = m_pane->document();
-    const QTextBlock last = doc->findBlock(from + added - 1);
-    for (QTextBlock block = doc->findBlock(from); block.isValid(); block = block.next()) {
-        mark(block);
-        if (block == last)
-            break;
+    QTextCursor range(doc);
+    range.setPosition(from);
+    range.setPosition(from + added, QTextCursor::KeepAnchor);
+    const QString text = range.selectedText();
+
+    std::map<int, Marks> marks; // by block number
+    qsizetype searchFrom = 0;
+    while (!m_pendingMentions.isEmpty()) {
+        const qsizetype end = findShownLine(text, m_pendingMentions.first(), searchFrom);
+        if (end < 0)
+            break; // not in the pane yet; forgotten at the end of the slice
+        m_pendingMentions.removeFirst();
+        const QTextBlock block = doc->findBlock(from + int(end) - 1);
+        marks[block.blockNumber()].block = block;
+        marks[block.blockNumber()].mention = true;
+        searchFrom = end;
     }
+    if (m_linksShown) {
+        for (const TextRange &link : findLinks(text)) {
+            const QTextBlock block = doc->findBlock(from + int(link.start));
+            Marks &m = marks[block.blockNumber()];
+            m.block = block;
+            m.links.append({from + link.start - block.position(), link.length});
+        }
+    }
+    for (const auto &[number, m] : marks)
+        mark(m);
 }
 
-void PaneMarks::mark(const QTextBlock &block)
+void PaneMarks::mark(const Marks &marks)
 {
-    const QString text = block.text();
-    bool mention = false;
-    if (!m_pendingMentions.isEmpty() && showsBody(text, m_pendingMentions.first())) {
-        m_pendingMentions.removeFirst();
-        mention = true;
-    }
-    const QList<TextRange> links = m_linksShown ? findLinks(text) : QList<TextRange>();
-    if (!mention && links.isEmpty())
-        return;
     QTextCharFormat plain;
-    if (mention) {
+    if (marks.mention) {
         plain.setBackground(QColor(255, 236, 179));
         plain.setForeground(QColor(120, 40, 0));
         plain.setFontWeight(QFont::Bold);
@@ -102,18 +127,19 @@ void PaneMarks::mark(const QTextBlock &block)
     link.setFontUnderline(true);
     link.setForeground(QColor(0, 0, 200));
     // Ranges that do not overlap, in order: the line's own format between the links.
+    const int length = marks.block.length() - 1;
     QList<QTextLayout::FormatRange> ranges;
     int at = 0;
-    for (const TextRange &r : links) {
-        if (mention && r.start > at)
+    for (const TextRange &r : marks.links) {
+        if (marks.mention && r.start > at)
             ranges.append({at, int(r.start) - at, plain});
         ranges.append({int(r.start), int(r.length), link});
         at = int(r.start + r.length);
     }
-    if (mention && at < text.size())
-        ranges.append({at, int(text.size()) - at, plain});
-    block.layout()->setFormats(ranges);
-    m_pane->document()->markContentsDirty(block.position(), block.length());
+    if (marks.mention && at < length)
+        ranges.append({at, length - at, plain});
+    marks.block.layout()->setFormats(ranges);
+    m_pane->document()->markContentsDirty(marks.block.position(), marks.block.length());
 }
 
 QUrl PaneMarks::linkAt(const QPoint &viewportPos) const

@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "text/TextMarks.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTextBlock>
 #include <QUrl>
 
 #include <functional>
 
 class QPlainTextEdit;
-class QTextBlock;
 
 // Marks a chat pane's plain text without changing it: web addresses are
 // underlined and open in the browser on a click (the pointer changes over
@@ -38,8 +40,14 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // What one line gets: the mention format, underlined addresses.
+    struct Marks {
+        QTextBlock block;
+        bool mention = false;
+        QList<TextRange> links; // in the line
+    };
     void linesAdded(int from, int removed, int added);
-    void mark(const QTextBlock &block);
+    void mark(const Marks &marks);
 
     QPlainTextEdit *m_pane;
     bool m_linksShown = true;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "text/TextMarks.h"
 
-#include <QRegularExpression>
 
 namespace {
 
@@ -41,49 +40,52 @@ qsizetype trimmedEnd(QStringView text, qsizetype start, qsizetype end)
     return end;
 }
 
-// True when text may hold an address: it has "://" or "www." (any case).
-// One plain pass; a flood's lines mostly hold neither.
-bool mayHoldLink(QStringView text)
+// True when text holds prefix at at; ASCII letters in either case.
+bool hasPrefixAt(QStringView text, qsizetype at, QLatin1StringView prefix)
 {
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = text[i].unicode();
-        if (c == u':' && i + 2 < n && text[i + 1] == u'/' && text[i + 2] == u'/')
-            return true;
-        if ((c | 0x20) == u'w' && i + 3 < n && (text[i + 1].unicode() | 0x20) == u'w'
-            && (text[i + 2].unicode() | 0x20) == u'w' && text[i + 3] == u'.')
-            return true;
+    if (at + prefix.size() > text.size())
+        return false;
+    for (qsizetype k = 0; k < prefix.size(); ++k) {
+        const char16_t c = text[at + k].unicode();
+        const char p = prefix[k].toLatin1();
+        const bool letter = p >= 'a' && p <= 'z';
+        if (letter ? (c | 0x20) != char16_t(p) || c > u'z' : c != char16_t(p))
+            return false;
     }
-    return false;
+    return true;
+}
+
+// Where the address part after a scheme or "www." starts, if one starts at at.
+qsizetype addressBodyAt(QStringView text, qsizetype at)
+{
+    const char16_t c = text[at].unicode() | 0x20;
+    if ((c != u'h' && c != u'w') || (at > 0 && isWordChar(text[at - 1])))
+        return -1;
+    for (const char *scheme : {"http://", "https://", "www."}) {
+        const QLatin1StringView prefix(scheme);
+        if (hasPrefixAt(text, at, prefix))
+            return at + prefix.size();
+    }
+    return -1;
 }
 
 } // namespace
 
 QList<TextRange> findLinks(QStringView text)
 {
+    // One plain pass: this runs over every line a flood brings.
     QList<TextRange> links;
-    // Most lines hold no address; this is what a flood pays for them.
-    if (!mayHoldLink(text))
-        return links;
-    static const QRegularExpression start(QStringLiteral("https?://|www\\."),
-                                          QRegularExpression::CaseInsensitiveOption);
-    qsizetype from = 0;
-    while (from < text.size()) {
-        const QRegularExpressionMatch match = start.match(text, from);
-        if (!match.hasMatch())
-            break;
-        const qsizetype begin = match.capturedStart();
-        qsizetype end = match.capturedEnd();
-        if (begin > 0 && isWordChar(text[begin - 1])) {
-            from = begin + 1;
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const qsizetype body = addressBodyAt(text, at);
+        if (body < 0)
             continue;
-        }
+        qsizetype end = body;
         while (end < text.size() && !endsAddress(text[end]))
             ++end;
-        const qsizetype trimmed = trimmedEnd(text, match.capturedEnd(), end);
-        if (trimmed > match.capturedEnd())
-            links.append({begin, trimmed - begin});
-        from = end;
+        const qsizetype trimmed = trimmedEnd(text, body, end);
+        if (trimmed > body)
+            links.append({at, trimmed - at});
+        at = end - 1;
     }
     return links;
 }
@@ -100,12 +102,15 @@ bool mentionsName(QStringView text, QStringView name)
 {
     if (name.isEmpty())
         return false;
-    // Candidates by the first character, in either case; cheaper than a
+    // Candidates by the first and last characters, in either case; cheaper than a
     // case-insensitive search, which folds every character of the text.
     const QChar lower = name.front().toLower();
     const QChar upper = name.front().toUpper();
+    const QChar lastLower = name.back().toLower();
+    const QChar lastUpper = name.back().toUpper();
+    const qsizetype last = name.size() - 1;
     for (qsizetype at = 0; at + name.size() <= text.size(); ++at) {
-        if ((text[at] != lower && text[at] != upper)
+        if ((text[at] != lower && text[at] != upper) || (text[at + last] != lastLower && text[at + last] != lastUpper)
             || text.sliced(at, name.size()).compare(name, Qt::CaseInsensitive) != 0)
             continue;
         const qsizetype after = at + name.size();
