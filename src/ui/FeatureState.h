@@ -28,6 +28,7 @@ struct FeatureState {
     int alertSeconds = 5;
     DesktopNotifier *notifier = nullptr; // made at the first alert: it opens the session bus
     ChatLog log;
+    QString lineBuffer; // a received line's body for the log, kept to spare an allocation per line
     bool autoReconnect = false;
     Reconnector reconnect;
 };

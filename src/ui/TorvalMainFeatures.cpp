@@ -106,7 +106,8 @@ void TorvalMain::noteMessage(const ChatEvent &event, BodyWriter writeBody)
 {
     const bool whisper = event.kind == ChatEvent::Kind::Whisper;
     if (features->log.isEnabled()) {
-        QString body;
+        QString &body = features->lineBuffer;
+        body.clear();
         writeBody(body, event.name, event.text);
         features->log.append(body); // whole: only the pane cuts long lines
     }

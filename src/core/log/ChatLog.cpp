@@ -80,7 +80,7 @@ QString ChatLog::filePath(QDate date) const
            + QStringLiteral(".log");
 }
 
-void ChatLog::append(const QString &line)
+void ChatLog::append(QStringView line)
 {
     if (!m_enabled || m_paused || m_folder.isEmpty())
         return;
@@ -90,9 +90,12 @@ void ChatLog::append(const QString &line)
     m_pendingDate = m_stampDate;
     m_pending += m_stamp;
     // Control characters would act on a terminal that shows the log.
-    QString shown;
-    appendWithNameRules(shown, line);
-    m_pending += shown.toUtf8();
+    m_shown.clear();
+    appendWithNameRules(m_shown, line);
+    const qsizetype at = m_pending.size();
+    m_pending.resize(at + m_utf8.requiredSpace(m_shown.size()));
+    char *end = m_utf8.appendToBuffer(m_pending.data() + at, m_shown);
+    m_pending.resize(end - m_pending.constData());
     m_pending += '\n';
     if (!m_flushTimer.isActive())
         m_flushTimer.start();

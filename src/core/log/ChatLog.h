@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QObject>
 #include <QString>
+#include <QStringEncoder>
 #include <QTimer>
 
 // The chat log on disk: one UTF-8 text file per server and per day,
@@ -32,7 +33,7 @@ public:
 
     // One line as it is shown (without the pane's own short timestamp), but
     // never cut; control characters and line breaks are written as U+FFFD.
-    void append(const QString &line);
+    void append(QStringView line);
     void flush();
 
     // The file that a line logged on this date goes to.
@@ -64,6 +65,8 @@ private:
     qint64 m_stampSeconds = -1;
     QDate m_stampDate;
     QByteArray m_stamp; // "yyyy-MM-dd HH:mm:ss "
+    QStringEncoder m_utf8{QStringEncoder::Utf8};
+    QString m_shown; // a line with its control characters replaced
 };
 
 // A server name (host or address) as a folder name: letters, digits, '.',
