@@ -5,10 +5,14 @@
 #include "reception/EventLine.h"
 #include "reception/TextCodec.h"
 #include "session/ChatLink.h"
+#include "session/Globals.h"
+#include "settings/Settings.h"
 #include "ui/DisplayPane.h"
+#include "ui/FindBar.h"
 #include "ui/TorvalMain.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -98,7 +102,7 @@ void settle()
     loop.exec();
 }
 
-void flood(const QByteArrayList &lines)
+double flood(const QByteArrayList &lines, bool report = true)
 {
     TorvalMain window;
     window.show();
@@ -139,12 +143,15 @@ void flood(const QByteArrayList &lines)
     while (!done)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double seconds = clock.nsecsElapsed() / 1e9;
+    if (!report)
+        return seconds;
 
     std::printf("Flood: %d lines (%.1f MB) over local TCP into TorvalMain\n", int(lines.size()), bytes.size() / 1e6);
     std::printf("  end to end:            %.2f s, %.0f lines/s   (target >= 100000)\n", seconds, lines.size() / seconds);
     std::printf("  longest loop stall:    %lld ms, ending %lld ms in  (10 ms timer; target <= 50)\n", longestGapMs,
                 longestGapAtMs);
     std::printf("  peak RSS so far:       %.1f MiB\n", peakRssKiB() / 1024.0);
+    return seconds;
 }
 
 // The same flood into a link alone: framing, decoding and cutting into
@@ -477,6 +484,107 @@ void typingDuringFlood(const QByteArrayList &lines)
     streamFlood({"Typing during a flood", int(lines.size()), [&lines](int i) { return lines[i]; }, true});
 }
 
+// The chat log's lines without their date-and-time prefix, from every file of a folder, in file name order.
+QStringList loggedBodies(const QString &folder)
+{
+    QStringList bodies;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+        for (const QString &line : lines) {
+            if (!line.isEmpty())
+                bodies << line.mid(int(qstrlen("2026-01-01 00:00:00 ")));
+        }
+    }
+    return bodies;
+}
+
+// The flood with the chat log, links and mention marks off, then on. Every
+// 20th line carries an address and the user's name is a word of the flood, so
+// the marks have work to do; the log must hold every pane line, in order.
+void featuresCost(QByteArrayList lines)
+{
+    for (int i = 1; i < lines.size(); i += 20) {
+        if (lines[i].startsWith("1005"))
+            lines[i].insert(lines[i].size() - 3, " see http://www.example.org/" + QByteArray::number(i));
+    }
+    LoginName = QStringLiteral("word500");
+    auto switchFeatures = [](const char *on) {
+        for (const SettingKey &key : {Keys::LogsEnabled, Keys::Links, Keys::Mentions})
+            SaveSetting(key, QLatin1String(on));
+    };
+    QTemporaryDir logs;
+    SaveSetting(Keys::LogsFolder, logs.path());
+    // Taking turns, best of three each, so that a busy moment of the machine
+    // does not land on one side only.
+    double off = 1e9;
+    double on = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        QDir(logs.path()).removeRecursively();
+        switchFeatures("0");
+        off = std::min(off, flood(lines, false));
+        switchFeatures("1");
+        on = std::min(on, flood(lines, false));
+    }
+    std::printf("Flood with the chat log, links and mention marks (best of 3 each):\n");
+    std::printf("  off:                   %.2f s, %.0f lines/s\n", off, lines.size() / off);
+    std::printf("  on:                    %.2f s, %.0f lines/s\n", on, lines.size() / on);
+    std::printf("  on / off:              %.2f  (target <= 1.20)\n", on / off);
+
+    QStringList expected;
+    for (const QByteArray &bytes : lines) {
+        const PaneLine shown = paneLineFor(decodeLine(QByteArrayView(bytes).chopped(2)) + QLatin1Char('\r'));
+        if (shown.pane >= 0)
+            expected << (shown.text.startsWith(u"[12:34] ") ? shown.text.mid(8) : shown.text);
+    }
+    expected << QStringLiteral("flood done");
+    // The window was never given a server, so its log sits under "_".
+    const QStringList logged = loggedBodies(logs.path() + QStringLiteral("/_"));
+    qsizetype same = 0;
+    while (same < std::min(logged.size(), expected.size()) && logged[same] == expected[same])
+        ++same;
+    std::printf("  chat log:              %lld of %lld pane lines, %s\n", qlonglong(logged.size()),
+                qlonglong(expected.size()),
+                same == expected.size() && logged.size() == expected.size() ? "all in order"
+                                                                             : "NOT the pane lines in order");
+}
+
+// Typing the sought text, then going to the next match, on a pane of kPaneLineLimit lines.
+void findCost()
+{
+    QWidget window;
+    window.resize(900, 700);
+    auto *pane = new QPlainTextEdit(&window);
+    pane->setGeometry(0, 0, 900, 660);
+    configurePane(pane);
+    auto *bar = new FindBar(&window);
+    bar->setGeometry(0, 660, 900, 40);
+    window.show();
+    {
+        PaneAppendBatch batch;
+        for (int i = 0; i < kPaneLineLimit; ++i)
+            appendPlainLine(pane, displayLine(i));
+    }
+    QCoreApplication::processEvents();
+    bar->open(pane);
+    auto *text = bar->findChild<QLineEdit *>(QStringLiteral("FindText"));
+    std::printf("Find over a full pane (%d lines):\n", pane->blockCount() - 1);
+    for (const char *sought : {"word996", "user4999>", "no such text"}) {
+        QElapsedTimer timer;
+        timer.start();
+        text->setText(QLatin1String(sought));
+        const double typedMs = timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        bar->findNext();
+        const double nextMs = timer.nsecsElapsed() / 1e6;
+        std::printf("  \"%s\": %s, found in %.1f ms, next in %.2f ms  (target <= 100 ms)\n", sought,
+                    qPrintable(bar->countText()), typedMs, nextMs);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -486,8 +594,13 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QTemporaryDir settings;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    // The chat log is on by default: keep it out of the user's own data folder,
+    // and post no desktop notifications from a benchmark.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(settings.filePath(QStringLiteral("data"))));
+    SaveSetting(Keys::Alerts, QStringLiteral("0"));
 
-    // Optional argument: run only "flood", "headless", "append", "baseline", "long", "controls" or "typing".
+    // Optional argument: run only "flood", "headless", "append", "baseline", "long", "controls", "typing",
+    // "features" or "find".
     const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const QByteArrayList lines = floodLines();
     if (only.isEmpty() || only == QLatin1String("flood"))
@@ -504,5 +617,9 @@ int main(int argc, char **argv)
         controlFlood();
     if (only.isEmpty() || only == QLatin1String("typing"))
         typingDuringFlood(lines);
+    if (only.isEmpty() || only == QLatin1String("features"))
+        featuresCost(lines);
+    if (only.isEmpty() || only == QLatin1String("find"))
+        findCost();
     return 0;
 }

@@ -10,6 +10,7 @@ PACKAGES=(
   libbenchmark-dev clang-14 libclang-rt-14-dev
   xvfb xauth x11-utils fonts-dejavu-core
   desktop-file-utils appstream
+  dbus-daemon
 )
 
 missing=()

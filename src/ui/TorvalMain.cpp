@@ -4,6 +4,7 @@
 #include "layout/Layout.h"
 #include "session/ChatLink.h"
 #include "settings/Settings.h"
+#include "ui/FeatureState.h"
 #include "ui/DesignStyle.h"
 #include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
@@ -56,7 +57,7 @@ void showSingle(QPointer<Window> &window, Args... args)
 } // namespace
 
 TorvalMain::TorvalMain(QWidget *parent)
-    : QWidget(parent)
+    : QWidget(parent), features(std::make_unique<FeatureState>())
 {
     setObjectName(QStringLiteral("TorvalMain"));
     setWindowTitle(QString::fromLatin1(kProgramTitle));
@@ -66,6 +67,7 @@ TorvalMain::TorvalMain(QWidget *parent)
 
     buildControls();
     setSaveFailureHandler([this](const QString &path) { reportSaveFailure(path); });
+    prepareFeatures();
     Form_Load();
 }
 
@@ -235,8 +237,12 @@ void TorvalMain::showEvent(QShowEvent *event)
 
 bool TorvalMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && (watched == Text2 || watched == Text3))
+        placeFindBar();
     if (watched == Text1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
+        if (Text1_FeatureKey(key))
+            return true;
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         const QString text = key->text();
         if (enter || text.size() == 1) {

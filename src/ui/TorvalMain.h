@@ -22,6 +22,8 @@ class FrmChannel;
 class PaneAppendBatch;
 class frmAbout;
 class frmHelp;
+struct FeatureState;
+class QKeyEvent;
 
 // The one window in which all chatting happens. It is a thin shell over the
 // link, which owns the connection and turns received bytes into events: the
@@ -161,4 +163,34 @@ private:
     qint16 IdleSeconds = 0;
     QString IdleMessage;
     qint16 IdleCount = 0;
+
+    // ---- Beyond the design: input history, name completion, find, pane marks, chat log, alerts, reconnect (TorvalMainFeatures.cpp) ----
+private:
+    void prepareFeatures();
+    void prepareFindBar();
+    // Up, Down and Tab in the input line; true when the key was used.
+    bool Text1_FeatureKey(const QKeyEvent *key);
+    void rememberSentLine(const QString &typed);
+    void openFindBar();
+    void placeFindBar();
+    // A line to a pane, also written to the chat log.
+    void showDisplayLine(QPlainTextEdit *pane, const QString &body);
+    void showDisplayLine(PaneAppendBatch &batch, QPlainTextEdit *pane, const QString &body);
+    void showPlainLine(PaneAppendBatch &batch, QPlainTextEdit *pane, const QString &text);
+    void startLog();
+    // After each received slice: the log is written out.
+    void endOfSlice();
+    // A received talk, emote or whisper, before its line is shown: mention marks and alerts.
+    void noticeMessage(bool whisper, const QString &name, const QString &text, const QString &body);
+    // With AutoReconnect on: a lost link is noted in the chat pane and tried
+    // again later; false when the design's lost-link handling applies.
+    bool reconnectAfterLoss(const QString &notice);
+    // A try to get the link back failed; false when no reconnect is under way.
+    bool reconnectFailed(const QString &reason);
+    void reconnectNow();
+    // A channel line arrived: a reconnect that was under way has succeeded.
+    void loginCompleted();
+    void stopReconnecting();
+
+    std::unique_ptr<FeatureState> features;
 };

@@ -54,11 +54,12 @@ struct InputLineState {
 void TorvalMain::Send_Click()
 {
     const QString typed = Text1->text();
+    rememberSentLine(typed);
     if (!sendInputLine())
         return;
     // Only lines the user typed: the Whisper button writes its own echo.
     if (const std::optional<QString> echo = typedWhisperEcho(typed))
-        appendDisplayLine(Text3, *echo);
+        showDisplayLine(Text3, *echo);
 }
 
 bool TorvalMain::sendInputLine()
@@ -78,7 +79,7 @@ bool TorvalMain::sendInputLine()
     }
 
     if (!Winsock1->canSend()) {
-        appendDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
+        showDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
         return false;
     }
     if (line.action == TypedLine::Action::Join) {
@@ -88,11 +89,11 @@ bool TorvalMain::sendInputLine()
         return true;
     }
     if (!Winsock1->sendLine(line.text)) {
-        appendDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
+        showDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
         return false;
     }
     if (line.isEchoed())
-        appendDisplayLine(Text2, talkBody(LoginName, line.text));
+        showDisplayLine(Text2, talkBody(LoginName, line.text));
     Text1->clear();
     return true;
 }
@@ -159,7 +160,7 @@ void TorvalMain::Whisper_Click()
     const QString typed = Text1->text();
     // A whisper that cannot go out is not recorded as sent; Send reports why.
     if (Winsock1->canSend())
-        appendDisplayLine(Text3, whisperEcho(entry, typed));
+        showDisplayLine(Text3, whisperEcho(entry, typed));
     SendCommand(whisperLine(entry, typed));
 }
 

@@ -13,9 +13,12 @@
 
 void TorvalMain::Winsock1_DataArrival(const ChatEvents &events)
 {
-    PaneAppendBatch batch; // the slice's pane lines, written in one edit per pane when it ends
-    for (const ChatEvent &event : events)
-        ParseIncoming(event, batch);
+    {
+        PaneAppendBatch batch; // the slice's pane lines, written in one edit per pane when it ends
+        for (const ChatEvent &event : events)
+            ParseIncoming(event, batch);
+    }
+    endOfSlice();
 }
 
 void TorvalMain::ParseIncoming(const ChatEvent &event, PaneAppendBatch &batch)
@@ -58,35 +61,43 @@ void TorvalMain::OnChannel(const ChatEvent &event, PaneAppendBatch &batch)
     clearRoster();
     setCursor(Qt::ArrowCursor);
     CurrentChannel = event.name;
-    batch.addDisplayLine(Text2, channelAnnouncement(CurrentChannel));
+    showDisplayLine(batch, Text2, channelAnnouncement(CurrentChannel));
     refreshChannelCaption();
+    loginCompleted();
 }
 
 void TorvalMain::OnTalk(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    batch.writeDisplayLine(Text2, [&event](QString &out) { writeTalkBody(out, event.name, event.text); });
+    const QString body = talkBody(event.name, event.text);
+    noticeMessage(false, event.name, event.text, body);
+    showDisplayLine(batch, Text2, body);
 }
 
 void TorvalMain::OnWhisper(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    batch.writeDisplayLine(Text3, [&event](QString &out) { writeWhisperBody(out, event.name, event.text); });
+    const QString body = whisperBody(event.name, event.text);
+    noticeMessage(true, event.name, event.text, body);
+    showDisplayLine(batch, Text3, body);
 }
 
 void TorvalMain::OnInfo(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    batch.addPlainLine(Text2, event.text);
+    showPlainLine(batch, Text2, event.text);
 }
 
 void TorvalMain::OnEmote(const ChatEvent &event, PaneAppendBatch &batch)
 {
-    batch.writeDisplayLine(Text2, [&event](QString &out) { writeEmoteBody(out, event.name, event.text); });
+    const QString body = emoteBody(event.name, event.text);
+    noticeMessage(false, event.name, event.text, body);
+    showDisplayLine(batch, Text2, body);
 }
 
 void TorvalMain::OnUnparseable(const ChatEvent &event, PaneAppendBatch &batch)
 {
     // The name in the line is not told apart, so the whole line gets the name rules.
-    batch.writeDisplayLine(event.unparsedAs == ChatEvent::Kind::Whisper ? Text3 : Text2,
-                           [&event](QString &out) { appendWithNameRules(out, event.text); });
+    QString shown;
+    appendWithNameRules(shown, event.text);
+    showDisplayLine(batch, event.unparsedAs == ChatEvent::Kind::Whisper ? Text3 : Text2, shown);
 }
 
 void TorvalMain::clearRoster()

@@ -43,6 +43,7 @@ void TorvalMain::clearSession()
 
 void TorvalMain::Connect_Click()
 {
+    stopReconnecting();
     clearSession();
     {
         frmServers picker(this);
@@ -51,6 +52,7 @@ void TorvalMain::Connect_Click()
 
     // Whatever goes wrong from here on is not reported here: a connection that
     // cannot be made shows up in the chat pane, a lost one through the watchdog.
+    startLog();
     Winsock1->connectTo(ServerAddress, gatewayPort());
     linkEndNotice.clear();
     IsConnected = true;
@@ -66,6 +68,7 @@ void TorvalMain::Connect_Click()
 
 void TorvalMain::ProceedLogin()
 {
+    startLog();
     setCursor(Qt::WaitCursor);
     Winsock1->writeHandshake(LoginName, LoginPassword);
     Timer1->start(kWatchdogMs);
@@ -75,6 +78,7 @@ void TorvalMain::ProceedLogin()
 void TorvalMain::Disconnect_Click()
 {
     IsConnected = false;
+    stopReconnecting();
     Timer1->stop();
     SetButtonStates(true, false, false, true);
     clearSession();
@@ -94,18 +98,19 @@ void TorvalMain::Timer1_Timer()
     Disconnect_Click();
     // Disconnect has emptied the panes: say again when and why the link ended.
     if (!linkEndNotice.isEmpty())
-        appendDisplayLine(Text2, linkEndNotice);
+        showDisplayLine(Text2, linkEndNotice);
 }
 
 void TorvalMain::Winsock1_Error(const QString &reason)
 {
-    if (!IsConnected)
+    if (!IsConnected || reconnectFailed(reason))
         return;
     linkEndNotice = QStringLiteral("Could not connect to %1: %2.").arg(ServerAddress, reason);
-    appendDisplayLine(Text2, linkEndNotice);
+    showDisplayLine(Text2, linkEndNotice);
 }
 
 void TorvalMain::Winsock1_Lost(const QString &reason)
 {
     linkEndNotice = QStringLiteral("The connection to %1 was lost at %2: %3.").arg(ServerAddress, formattedTime(), reason);
+    reconnectAfterLoss(linkEndNotice);
 }

@@ -6,6 +6,7 @@
 #include "time/Clock.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QPointer>
 #include <QSettings>
 #include <QTcpServer>
@@ -15,14 +16,16 @@
 
 #include <utility>
 
-// Points QSettings at a temporary folder for the whole test run, so no test
-// reads or writes the user's real store. clear() empties it between tests.
+// Points QSettings and the per-user data folder (chat logs) at a temporary
+// folder for the whole test run, so no test reads or writes the user's real
+// store or logs. clear() empties the store between tests.
 class TestStore
 {
 public:
     TestStore()
     {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("data"))));
     }
     static void clear()
     {

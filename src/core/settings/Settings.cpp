@@ -87,3 +87,8 @@ qint16 toInt16OrZero(const QString &text)
         return 0;
     return static_cast<qint16>(value);
 }
+
+bool isOn(const SettingKey &key)
+{
+    return GetSetting(key).trimmed() == u"1";
+}

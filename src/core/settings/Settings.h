@@ -24,6 +24,16 @@ inline constexpr SettingKey Server{"Connect", "Server", "0"};
 inline constexpr SettingKey Username{"Connect", "Username", ""};
 inline constexpr SettingKey IdleTime{"Idle", "Time", "0"};
 inline constexpr SettingKey IdleString{"Idle", "String", "0"};
+// Beyond the design; switches read "1" as on, anything else as off.
+inline constexpr SettingKey LogsEnabled{"Logs", "Enabled", "1"};
+inline constexpr SettingKey LogsFolder{"Logs", "Folder", ""}; // empty: $XDG_DATA_HOME/VeskChat/logs
+inline constexpr SettingKey AutoReconnect{"Connect", "AutoReconnect", "0"};
+inline constexpr SettingKey InputHistory{"Input", "History", "1"};
+inline constexpr SettingKey NameCompletion{"Input", "Completion", "1"};
+inline constexpr SettingKey Links{"Display", "Links", "1"};
+inline constexpr SettingKey Mentions{"Display", "Mentions", "1"};
+inline constexpr SettingKey Alerts{"Alerts", "Enabled", "1"};
+inline constexpr SettingKey AlertSeconds{"Alerts", "Seconds", "5"}; // the least time between two notifications
 } // namespace Keys
 
 QString GetSetting(const QString &appName, const QString &section, const QString &key,
@@ -41,6 +51,9 @@ bool SaveSetting(const SettingKey &key, const QString &value);
 // handler is set is told to the first handler set, so one made before the
 // main window exists (the first start's profile) is not lost.
 void setSaveFailureHandler(std::function<void(const QString &path)> handler);
+
+// A stored switch: "1" (blanks allowed) is on, anything else off.
+bool isOn(const SettingKey &key);
 
 // A stored number as the program reads it: a decimal integer in -32768..32767
 // (surrounding blanks allowed), anything else reads as 0.

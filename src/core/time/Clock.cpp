@@ -7,6 +7,12 @@ std::function<QTime()> &clockOverride()
     static std::function<QTime()> clock;
     return clock;
 }
+
+std::function<QDateTime()> &dateTimeOverride()
+{
+    static std::function<QDateTime()> clock;
+    return clock;
+}
 } // namespace
 
 QTime currentTime()
@@ -23,4 +29,21 @@ QString formattedTime()
 void setClockForTesting(std::function<QTime()> clock)
 {
     clockOverride() = std::move(clock);
+}
+
+QDateTime currentDateTime()
+{
+    const auto &clock = dateTimeOverride();
+    return clock ? clock() : QDateTime::currentDateTime();
+}
+
+qint64 currentEpochSeconds()
+{
+    const auto &clock = dateTimeOverride();
+    return clock ? clock().toSecsSinceEpoch() : QDateTime::currentSecsSinceEpoch();
+}
+
+void setDateTimeClockForTesting(std::function<QDateTime()> clock)
+{
+    dateTimeOverride() = std::move(clock);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QTime>
 
@@ -14,3 +15,10 @@ QTime currentTime();
 QString formattedTime();
 // Replaces the clock; an empty function restores the real one.
 void setClockForTesting(std::function<QTime()> clock);
+
+// The local date and time, for what needs the day as well (the chat log).
+QDateTime currentDateTime();
+// The same as seconds since the epoch: cheap enough to read for every line.
+qint64 currentEpochSeconds();
+// Replaces the date-and-time clock; an empty function restores the real one.
+void setDateTimeClockForTesting(std::function<QDateTime()> clock);

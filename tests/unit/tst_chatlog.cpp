@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: MIT
+#include "log/ChatLog.h"
+#include "support/TestCore.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+class tst_chatlog : public QObject
+{
+    Q_OBJECT
+
+    QDateTime m_now;
+
+    static QByteArray read(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+private slots:
+    void init()
+    {
+        m_now = QDateTime(QDate(2026, 3, 14), QTime(23, 59, 58));
+        setDateTimeClockForTesting([this] { return m_now; });
+    }
+    void cleanup() { setDateTimeClockForTesting({}); }
+
+    void linesInOrderWithDatePrefix()
+    {
+        QTemporaryDir dir;
+        ChatLog log;
+        log.setFolder(dir.path());
+        log.setServer(QStringLiteral("chat.example.net"));
+        log.append(QStringLiteral("<anna> hello"));
+        m_now = m_now.addSecs(1);
+        log.append(QStringLiteral("<FROM: bo> h\u00e9 <b>x</b>"));
+        const QString path = dir.path() + "/chat.example.net/2026-03-14.log";
+        QVERIFY(!QFile::exists(path) || read(path).isEmpty()); // buffered until flushed
+        log.flush();
+        QCOMPARE(read(path), QByteArray("2026-03-14 23:59:58 <anna> hello\n"
+                                        "2026-03-14 23:59:59 <FROM: bo> h\xc3\xa9 <b>x</b>\n"));
+    }
+
+    void flushesWithinASecond()
+    {
+        QTemporaryDir dir;
+        ChatLog log;
+        log.setFolder(dir.path());
+        log.setServer(QStringLiteral("s"));
+        log.append(QStringLiteral("one"));
+        QTRY_COMPARE_WITH_TIMEOUT(read(dir.path() + "/s/2026-03-14.log"),
+                                  QByteArray("2026-03-14 23:59:58 one\n"), 2000);
+    }
+
+    void dayChangeStartsANewFile()
+    {
+        QTemporaryDir dir;
+        ChatLog log;
+        log.setFolder(dir.path());
+        log.setServer(QStringLiteral("s"));
+        log.append(QStringLiteral("before midnight"));
+        m_now = m_now.addSecs(3);
+        log.append(QStringLiteral("after midnight"));
+        log.flush();
+        QCOMPARE(read(dir.path() + "/s/2026-03-14.log"), QByteArray("2026-03-14 23:59:58 before midnight\n"));
+        QCOMPARE(read(dir.path() + "/s/2026-03-15.log"), QByteArray("2026-03-15 00:00:01 after midnight\n"));
+    }
+
+    void unwritableFolderPausesWithOneReport()
+    {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath("file"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        ChatLog log;
+        QSignalSpy failed(&log, &ChatLog::failed);
+        log.setFolder(blocker.fileName()); // a file where the folder should be
+        log.setServer(QStringLiteral("s"));
+        log.append(QStringLiteral("one"));
+        log.flush();
+        log.append(QStringLiteral("two"));
+        log.flush();
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(failed.at(0).at(0).toString().startsWith(QLatin1String(kLogPausedPrefix)));
+        QVERIFY(log.isPaused());
+        log.setServer(QStringLiteral("s")); // a new connection tries again
+        QVERIFY(!log.isPaused());
+    }
+
+    void safeFolderName_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("host") << "chat.example.net" << "chat.example.net";
+        QTest::newRow("address") << "127.0.0.1" << "127.0.0.1";
+        QTest::newRow("ipv6") << "::1" << "__1";
+        QTest::newRow("slashes") << "../../etc" << ".._.._etc";
+        QTest::newRow("dot dot") << ".." << "_..";
+        QTest::newRow("empty") << "" << "_";
+        QTest::newRow("blanks trimmed") << " a b " << "a_b";
+    }
+    void safeFolderName()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, folder);
+        QCOMPARE(::safeFolderName(server), folder);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_chatlog)
+#include "tst_chatlog.moc"
