@@ -8,8 +8,11 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPalette>
 #include <QTimer>
+#include <QPushButton>
 #include <QWidget>
 
 #include <functional>
@@ -79,6 +82,30 @@ inline void answerModal(const char *className, std::function<void(QWidget *)> ac
 inline void onModal(const char *className, std::function<void(QWidget *)> action, int waitMs = 5000)
 {
     detail::answerModal(className, std::move(action), QDeadlineTimer(waitMs), modalAnswerGeneration(), 0);
+}
+
+// Answers Connect's dialogs: picks 127.0.0.1, then fills in the login and presses loginButton.
+inline void answerConnectDialogs(const QString &name, const QString &password, const char *loginButton = "Login")
+{
+    onModal("frmServers", [](QWidget *picker) {
+        control<QLineEdit>(picker, "txtserver")->setText(QStringLiteral("127.0.0.1"));
+        control<QPushButton>(picker, "Command1")->click();
+    });
+    onModal("FrmLogin", [=](QWidget *login) {
+        control<QLineEdit>(login, "UserNamet")->setText(name);
+        control<QLineEdit>(login, "PassWordt")->setText(password);
+        control<QPushButton>(login, loginButton)->click();
+    });
+}
+
+// Reads the text and title of the next message box and closes it.
+inline void readMessageBox(QString *text, QString *title)
+{
+    onModal("QMessageBox", [text, title](QWidget *box) {
+        *text = static_cast<QMessageBox *>(box)->text();
+        *title = box->windowTitle();
+        static_cast<QMessageBox *>(box)->accept();
+    });
 }
 
 // A dark system palette of the kind desktop colour schemes set: light text on
