@@ -16,9 +16,14 @@ void connectAs(ChatWindow &chat, const QString &name, const QString &password)
     chat.invoke("Connect_Click");
 }
 
-bool enabled(ChatWindow &chat, std::initializer_list<const char *> buttons)
+// The session's buttons that are enabled, and whether the watchdog runs.
+QString sessionState(ChatWindow &chat)
 {
-    return std::all_of(buttons.begin(), buttons.end(), [&](const char *b) { return chat.button(b)->isEnabled(); });
+    QStringList on;
+    for (const char *name : {"Connect", "Disconnect", "cmdChannel", "cmdIdle", "Quit"})
+        if (chat.button(name)->isEnabled())
+            on << name;
+    return on.join(' ') + (control<QTimer>(&chat.window, "Timer1")->isActive() ? ", watchdog" : "");
 }
 } // namespace
 
@@ -49,9 +54,8 @@ private slots:
         connectAs(chat, "bob", "s3cret");
         QTRY_COMPARE(chat.server.received(), QByteArray("\x03\x04\r\n\r\nbob\r\ns3cret\r\n"));
         QCOMPARE(chat.window.cursor().shape(), Qt::WaitCursor);
-        auto *watchdog = control<QTimer>(&chat.window, "Timer1");
-        QVERIFY(watchdog->isActive() && watchdog->interval() == 500);
-        QVERIFY(!enabled(chat, {"Connect"}) && enabled(chat, {"Disconnect", "cmdChannel", "cmdIdle"}));
+        QCOMPARE(sessionState(chat), "Disconnect cmdChannel cmdIdle Quit, watchdog");
+        QCOMPARE(control<QTimer>(&chat.window, "Timer1")->interval(), 500);
         QCOMPARE(GetSetting(Keys::Server), "127.0.0.1");
         QCOMPARE(GetSetting(Keys::Username), "bob");
         QFile ini(state.store.path() + "/VeskChat/VeskChat.ini");
@@ -115,8 +119,7 @@ private slots:
         QVERIFY(chat.server.waitForClient());
         QCOMPARE(chat.sent(), QByteArray());
         QCOMPARE(GetSetting(Keys::Username), "carol");
-        QVERIFY(!control<QTimer>(&chat.window, "Timer1")->isActive());
-        QVERIFY(enabled(chat, {"Disconnect"}));
+        QCOMPARE(sessionState(chat), "Disconnect cmdChannel cmdIdle Quit");
         QCOMPARE(chat.users()->count(), 0);
         QCOMPARE(chat.chatPane()->toPlainText(), QString());
     }
@@ -134,10 +137,7 @@ private slots:
         QCOMPARE(chat.input()->text() + chat.chatPane()->toPlainText() + chat.whisperPane()->toPlainText(), QString());
         QCOMPARE(chat.users()->count(), 0);
         QCOMPARE(chat.caption(), "Channel (Users)");
-        QVERIFY(enabled(chat, {"Connect", "Quit"}));
-        QVERIFY(!chat.button("Disconnect")->isEnabled() && !chat.button("cmdChannel")->isEnabled()
-                && !chat.button("cmdIdle")->isEnabled());
-        QVERIFY(!control<QTimer>(&chat.window, "Timer1")->isActive());
+        QCOMPARE(sessionState(chat), "Connect Quit");
         QVERIFY(!IsConnected);
         QCOMPARE(chat.window.cursor().shape(), Qt::ArrowCursor); // no channel line will end the busy pointer now
         QTRY_VERIFY(!chat.server.peer() || chat.server.peer()->state() != QAbstractSocket::ConnectedState);
@@ -166,8 +166,7 @@ private slots:
         QTest::qWait(1200);
         QCOMPARE(boxes, 1);
         QCOMPARE(text, kLostLink);
-        QVERIFY(enabled(chat, {"Connect"}));
-        QVERIFY(!control<QTimer>(&chat.window, "Timer1")->isActive());
+        QCOMPARE(sessionState(chat), "Connect Quit");
         QCOMPARE(chat.window.cursor().shape(), Qt::ArrowCursor);
         QCOMPARE(chat.chatPane()->toPlainText(),
                  paneText({"The connection to 127.0.0.1 was lost at 12:34: the server closed the connection."}));
@@ -199,13 +198,13 @@ private slots:
                                          "(is a chat gateway running there?)."});
         QTRY_COMPARE(chat.chatPane()->toPlainText(), reason);
         if (login) {
-            QTRY_VERIFY(enabled(chat, {"Connect"}));
+            QTRY_COMPARE(sessionState(chat), "Connect Quit");
             QCOMPARE(text, kLostLink);
             QCOMPARE(chat.chatPane()->toPlainText(), reason);
             QCOMPARE(chat.window.cursor().shape(), Qt::ArrowCursor);
         } else {
             QTest::qWait(600);
-            QVERIFY(enabled(chat, {"Disconnect"}));
+            QCOMPARE(sessionState(chat), "Disconnect cmdChannel cmdIdle Quit");
             QVERIFY(text.isEmpty());
         }
     }

@@ -5,7 +5,6 @@
 
 #include "time/Clock.h"
 
-#include <QByteArray>
 #include <QPointer>
 #include <QSettings>
 #include <QTcpServer>
@@ -20,10 +19,7 @@
 class TestStore
 {
 public:
-    TestStore()
-    {
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
-    }
+    TestStore() { QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path()); }
     static void clear()
     {
         QSettings store(QSettings::IniFormat, QSettings::UserScope, "VeskChat", "VeskChat");
@@ -58,10 +54,7 @@ public:
         });
     }
     quint16 port() const { return m_server.serverPort(); }
-    bool waitForClient(int ms = 5000)
-    {
-        return QTest::qWaitFor([this] { return !m_peer.isNull(); }, ms);
-    }
+    bool waitForClient() { return QTest::qWaitFor([this] { return !m_peer.isNull(); }, 5000); }
     QTcpSocket *peer() const { return m_peer; }
     // Bytes received so far; take() also forgets them.
     QByteArray received() const { return m_received; }
@@ -71,11 +64,7 @@ public:
         m_peer->write(bytes);
         m_peer->flush();
     }
-    void dropClient()
-    {
-        if (m_peer)
-            m_peer->abort();
-    }
+    void dropClient() { m_peer->abort(); }
     void close() { m_server.close(); }
 
 private:
@@ -83,4 +72,3 @@ private:
     QPointer<QTcpSocket> m_peer;
     QByteArray m_received;
 };
-
