@@ -204,19 +204,6 @@ private slots:
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join("; ")));
         QVERIFY(read > 0);
     }
-
-    // The main window's picture under each layout profile.
-    void mainWindowPictures()
-    {
-        for (const QSize screen : {QSize(640, 480), QSize(800, 600), QSize(1024, 768), QSize(1600, 1200)}) {
-            ScreenSize = qint16(screen.width() > 1024 ? 1200 : screen.width());
-            TorvalMain w;
-            w.resize(screen);
-            w.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&w));
-            save(&w, QString("TorvalMain-%1x%2").arg(screen.width()).arg(screen.height()));
-        }
-    }
 };
 
 QTEST_MAIN(tst_palette)
