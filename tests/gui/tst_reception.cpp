@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // How the main window shows what its link receives: pane lines, the caret,
-// the user list, its caption and the pointer. Which event each line is, is
-// checked on the link itself in tst_chatlink.cpp.
+// the user list, its caption and the pointer. Which event each line is, and
+// their order across the slices of a flood, is checked on the link itself in
+// tst_chatlink.cpp; a slice's batched pane edits in tst_displaypane.cpp.
 #include "gui/ChatWindow.h"
 
 class tst_reception : public QObject
@@ -65,20 +66,6 @@ private slots:
         QCOMPARE(chat->caption(), "Lobby  (2)");
         QCOMPARE(chat->window.cursor().shape(), Qt::ArrowCursor);
         QCOMPARE(chat->chatPane()->toPlainText(), "marker\n[12:34] Joining Channel Lobby.\nmarker\n");
-    }
-
-    // A flood arrives in several slices; the pane shows every line in order.
-    void floodKeepsOrder()
-    {
-        QByteArray flood;
-        QString expected;
-        for (int i = 0; i < 20000; ++i) {
-            flood += "1005 kkkk bob 0010 \"line " + QByteArray::number(i) + "\"\r\n";
-            expected += QString("[12:34] <bob> line %1\n").arg(i);
-        }
-        QVERIFY(chat->receive(flood));
-        QCOMPARE(chat->chatPane()->toPlainText(), expected + "marker\n");
-        QVERIFY(caretAtEnd(chat->chatPane()));
     }
 };
 
