@@ -143,70 +143,53 @@ private slots:
         QTRY_VERIFY(!chat.server.peer() || chat.server.peer()->state() != QAbstractSocket::ConnectedState);
     }
 
-    // A server that goes away after the login is reported once; Disconnect runs
-    // after the box is closed, and the pane keeps when and why.
-    void lostLinkIsReportedOnce()
+    // A link that fails or is lost says why in the chat pane. After a login
+    // the watchdog's one box follows, however long it stays open, and then
+    // Disconnect, whose emptied pane shows the reason again; without a login
+    // the buttons keep their connected state until the user ends it.
+    void linkEnds_data()
     {
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<bool>("login");
+        QTest::addColumn<QString>("reason");
+        const QString refused = "Could not connect to 127.0.0.1: the server refused the connection "
+                                "(is a chat gateway running there?).";
+        QTest::newRow("lost after the login")
+            << false << true << "The connection to 127.0.0.1 was lost at 12:34: the server closed the connection.";
+        QTest::newRow("refused, login sent") << true << true << refused;
+        QTest::newRow("refused, login quit") << true << false << refused;
+    }
+
+    void linkEnds()
+    {
+        QFETCH(bool, refused);
+        QFETCH(bool, login);
+        QFETCH(QString, reason);
         ChatWindow chat;
-        connectAs(chat, "Guest", "");
-        QTRY_VERIFY(chat.server.received().endsWith("Guest\r\n\r\n"));
-        int boxes = 0;
-        QString text;
+        setGatewayPortForTesting(chat.server.port());
+        if (refused)
+            chat.server.close();
+        answerConnectDialogs("Guest", "", login ? "Login" : "Quit");
+        QStringList boxes; // each box's text and the session's state while it was open
         onModal("QMessageBox", [&](QWidget *box) {
-            ++boxes;
-            text = static_cast<QMessageBox *>(box)->text();
-            // Let several watchdog periods pass while the box is open.
-            QTimer::singleShot(1200, box, [box, &chat] {
-                QVERIFY(chat.button("Disconnect")->isEnabled());
+            QTimer::singleShot(1200, box, [box, &chat, &boxes] { // several watchdog periods
+                boxes << static_cast<QMessageBox *>(box)->text() << sessionState(chat);
                 static_cast<QMessageBox *>(box)->accept();
             });
         });
-        chat.server.dropClient();
-        QTRY_VERIFY_WITH_TIMEOUT(!chat.button("Disconnect")->isEnabled(), 5000);
-        QTest::qWait(1200);
-        QCOMPARE(boxes, 1);
-        QCOMPARE(text, kLostLink);
-        QCOMPARE(sessionState(chat), "Connect Quit");
-        QCOMPARE(chat.window.cursor().shape(), Qt::ArrowCursor);
-        QCOMPARE(chat.chatPane()->toPlainText(),
-                 paneText({"The connection to 127.0.0.1 was lost at 12:34: the server closed the connection."}));
-    }
-
-    // A connection that cannot be made says so in the chat pane. Without a
-    // login the buttons keep their connected state until the user ends it;
-    // after one the watchdog's box and Disconnect follow, and the reason is
-    // shown again in the emptied pane.
-    void refusedConnectionIsNotSilent_data()
-    {
-        QTest::addColumn<bool>("login");
-        QTest::newRow("login quit") << false;
-        QTest::newRow("login sent") << true;
-    }
-
-    void refusedConnectionIsNotSilent()
-    {
-        QFETCH(bool, login);
-        ChatWindow chat;
-        const quint16 closedPort = chat.server.port();
-        chat.server.close();
-        answerConnectDialogs("Guest", "", login ? "Login" : "Quit");
-        setGatewayPortForTesting(closedPort);
         chat.invoke("Connect_Click");
-        QString text, title;
-        readMessageBox(&text, &title);
-        const QString reason = paneText({"Could not connect to 127.0.0.1: the server refused the connection "
-                                         "(is a chat gateway running there?)."});
-        QTRY_COMPARE(chat.chatPane()->toPlainText(), reason);
-        if (login) {
-            QTRY_COMPARE(sessionState(chat), "Connect Quit");
-            QCOMPARE(text, kLostLink);
-            QCOMPARE(chat.chatPane()->toPlainText(), reason);
-            QCOMPARE(chat.window.cursor().shape(), Qt::ArrowCursor);
-        } else {
-            QTest::qWait(600);
-            QCOMPARE(sessionState(chat), "Disconnect cmdChannel cmdIdle Quit");
-            QVERIFY(text.isEmpty());
+        if (!refused) {
+            QTRY_VERIFY(chat.server.received().endsWith("Guest\r\n\r\n"));
+            chat.server.dropClient();
         }
+        const QString after = login ? "Connect Quit" : "Disconnect cmdChannel cmdIdle Quit";
+        QTRY_COMPARE_WITH_TIMEOUT(sessionState(chat), after, 5000);
+        QTest::qWait(1200);
+        const QStringList expectedBoxes{kLostLink, "Disconnect cmdChannel cmdIdle Quit, watchdog"};
+        QCOMPARE(boxes, login ? expectedBoxes : QStringList());
+        QCOMPARE(sessionState(chat), after);
+        QCOMPARE(chat.window.cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(chat.chatPane()->toPlainText(), paneText({reason}));
     }
 };
 
