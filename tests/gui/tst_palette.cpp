@@ -32,37 +32,27 @@ double contrast(QRgb a, QRgb b)
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-template <typename W, typename Get, typename Set>
-std::function<void(bool)> textSwitch(QWidget *control, Get get, Set set)
-{
-    auto *w = qobject_cast<W *>(control);
-    if (!w || (w->*get)().isEmpty())
-        return {};
-    return [w, set, text = (w->*get)()](bool on) { (w->*set)(on ? text : QString()); };
-}
-
 // Shows a control's text (true) or hides it (false); empty for a control without text.
 std::function<void(bool)> textSwitch(QWidget *control)
 {
     if (auto *edit = qobject_cast<QLineEdit *>(control); edit && edit->text().isEmpty())
         edit->setText("Sample"); // as typing would
-    if (auto *list = qobject_cast<QListWidget *>(control); list && list->count() > 0) {
+    if (auto *list = qobject_cast<QListWidget *>(control)) {
         QStringList texts;
         for (int row = 0; row < list->count(); ++row)
             texts << list->item(row)->text();
-        return [list, texts](bool on) {
+        return texts.isEmpty() ? std::function<void(bool)>() : [list, texts](bool on) {
             for (int row = 0; row < list->count(); ++row)
                 list->item(row)->setText(on ? texts[row] : QString());
         };
     }
-    for (auto s : {textSwitch<QLabel>(control, &QLabel::text, &QLabel::setText),
-                   textSwitch<QAbstractButton>(control, &QAbstractButton::text, &QAbstractButton::setText),
-                   textSwitch<QGroupBox>(control, &QGroupBox::title, &QGroupBox::setTitle),
-                   textSwitch<QLineEdit>(control, &QLineEdit::text, &QLineEdit::setText),
-                   textSwitch<QPlainTextEdit>(control, &QPlainTextEdit::toPlainText, &QPlainTextEdit::setPlainText)})
-        if (s)
-            return s;
-    return {};
+    const char *property = qobject_cast<QGroupBox *>(control)        ? "title"
+                           : qobject_cast<QPlainTextEdit *>(control) ? "plainText"
+                                                                     : "text";
+    const QString text = control->property(property).toString();
+    if (text.isEmpty())
+        return {};
+    return [control, property, text](bool on) { control->setProperty(property, on ? text : QString()); };
 }
 
 // The pixels that change when the text goes are the text; behind it is the
