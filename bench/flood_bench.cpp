@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
@@ -103,35 +102,33 @@ void settle()
     loop.exec();
 }
 
-double flood(const QByteArrayList &lines, bool report = true)
-{
-    TorvalMain window;
-    window.show();
-    auto *socket = window.findChild<QTcpSocket *>(QStringLiteral("Winsock1"));
-    auto *chat = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
-
-    settle();
-
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    QByteArray bytes = lines.join();
-    bytes += kDoneLine;
-
-    QElapsedTimer clock;
-    QElapsedTimer sinceTick;
+// Serves bytes to the first client of a local server and runs the event loop
+// until done() holds, timing the whole and the longest gap between ticks of a
+// 10 ms timer (how long the event loop was held).
+struct FloodRun {
+    double seconds = 0;
     qint64 longestGapMs = 0;
     qint64 longestGapAtMs = 0;
-    bool done = false;
+};
+
+template <typename Connect, typename Done>
+FloodRun serveFlood(const QByteArray &bytes, Connect connectTo, Done done)
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    FloodRun run;
+    QElapsedTimer clock;
+    QElapsedTimer sinceTick;
+    bool finished = false;
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 gap = sinceTick.restart();
-        if (gap > longestGapMs) {
-            longestGapMs = gap;
-            longestGapAtMs = clock.elapsed();
+        if (gap > run.longestGapMs) {
+            run.longestGapMs = gap;
+            run.longestGapAtMs = clock.elapsed();
         }
-        if (chat->document()->lastBlock().previous().text() == QLatin1String("flood done"))
-            done = true;
+        finished = finished || done();
     });
     QObject::connect(&server, &QTcpServer::newConnection, [&] {
         QTcpSocket *peer = server.nextPendingConnection();
@@ -140,19 +137,35 @@ double flood(const QByteArrayList &lines, bool report = true)
         ticker.start(10);
         peer->write(bytes);
     });
-    socket->connectToHost(QHostAddress::LocalHost, server.serverPort());
-    while (!done)
+    connectTo(server.serverPort());
+    while (!finished)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    const double seconds = clock.nsecsElapsed() / 1e9;
+    run.seconds = clock.nsecsElapsed() / 1e9;
+    return run;
+}
+
+double flood(const QByteArrayList &lines, bool report = true)
+{
+    TorvalMain window;
+    window.show();
+    auto *socket = window.findChild<QTcpSocket *>(QStringLiteral("Winsock1"));
+    auto *chat = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
+    settle();
+
+    const QByteArray bytes = lines.join() + kDoneLine;
+    const FloodRun run = serveFlood(
+        bytes, [socket](quint16 port) { socket->connectToHost(QHostAddress::LocalHost, port); },
+        [chat] { return chat->document()->lastBlock().previous().text() == QLatin1String("flood done"); });
     if (!report)
-        return seconds;
+        return run.seconds;
 
     std::printf("Flood: %d lines (%.1f MB) over local TCP into TorvalMain\n", int(lines.size()), bytes.size() / 1e6);
-    std::printf("  end to end:            %.2f s, %.0f lines/s   (target >= 100000)\n", seconds, lines.size() / seconds);
-    std::printf("  longest loop stall:    %lld ms, ending %lld ms in  (10 ms timer; target <= 50)\n", longestGapMs,
-                longestGapAtMs);
+    std::printf("  end to end:            %.2f s, %.0f lines/s   (target >= 100000)\n", run.seconds,
+                lines.size() / run.seconds);
+    std::printf("  longest loop stall:    %lld ms, ending %lld ms in  (10 ms timer; target <= 50)\n", run.longestGapMs,
+                run.longestGapAtMs);
     std::printf("  peak RSS so far:       %.1f MiB\n", peakRssKiB() / 1024.0);
-    return seconds;
+    return run.seconds;
 }
 
 // The same flood into a link alone: framing, decoding and cutting into
@@ -160,41 +173,22 @@ double flood(const QByteArrayList &lines, bool report = true)
 void floodHeadless(const QByteArrayList &lines)
 {
     ChatLink link;
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    QByteArray bytes = lines.join();
-    bytes += kDoneLine;
-
-    QElapsedTimer clock;
-    QElapsedTimer sinceTick;
-    qint64 longestGapMs = 0;
     qint64 events = 0;
     int slices = 0;
     bool done = false;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
     QObject::connect(&link, &ChatLink::eventsReceived, [&](const ChatEvents &slice) {
         events += slice.size();
         ++slices;
         done = done || slice.last().text == QLatin1String("flood done");
     });
-    QObject::connect(&server, &QTcpServer::newConnection, [&] {
-        QTcpSocket *peer = server.nextPendingConnection();
-        clock.start();
-        sinceTick.start();
-        ticker.start(10);
-        peer->write(bytes);
-    });
-    link.connectTo(QStringLiteral("127.0.0.1"), server.serverPort());
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    const double seconds = clock.nsecsElapsed() / 1e9;
+    const FloodRun run = serveFlood(
+        lines.join() + kDoneLine, [&link](quint16 port) { link.connectTo(QStringLiteral("127.0.0.1"), port); },
+        [&done] { return done; });
 
     std::printf("Flood: the same lines into a ChatLink alone (headless)\n");
-    std::printf("  end to end:            %.2f s, %.0f lines/s, %.0f events/s in %d slices\n", seconds,
-                lines.size() / seconds, events / seconds, slices);
-    std::printf("  longest loop stall:    %lld ms  (10 ms timer)\n", longestGapMs);
+    std::printf("  end to end:            %.2f s, %.0f lines/s, %.0f events/s in %d slices\n", run.seconds,
+                lines.size() / run.seconds, events / run.seconds, slices);
+    std::printf("  longest loop stall:    %lld ms  (10 ms timer)\n", run.longestGapMs);
 }
 
 QString displayLine(int i)

@@ -1,16 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "session/Globals.h"
+#include "gui/ChatWindow.h"
 #include "settings/Settings.h"
-#include "support/TestSupport.h"
 #include "ui/FrmChannel.h"
-#include "settings/ListFile.h"
-#include "ui/TorvalMain.h"
 #include "ui/frmServers.h"
-
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMessageBox>
-#include <QPushButton>
 
 class tst_pickers : public QObject
 {
@@ -23,12 +15,7 @@ class tst_pickers : public QObject
     template <typename Picker, typename... Args>
     Picker *build(QString *boxText, QString *boxTitle, Args... args)
     {
-        onModal("QMessageBox", [boxText, boxTitle](QWidget *w) {
-            auto *box = static_cast<QMessageBox *>(w);
-            *boxText = box->text();
-            *boxTitle = box->windowTitle();
-            box->accept();
-        });
+        readMessageBox(boxText, boxTitle);
         auto *picker = new Picker(args...);
         cancelPendingModalAnswers(); // the box, if any, opened while the picker was built
         return picker;
@@ -109,11 +96,9 @@ private slots:
     void channelPickerOkSendsAndSaves()
     {
         lists.write("Channels.txt", "Lobby\r\nChat Room\r\n");
-        FakeServer server;
-        TorvalMain w;
-        auto *socket = control<QTcpSocket>(&w, "Winsock1");
-        socket->connectToHost(QHostAddress::LocalHost, server.port());
-        QVERIFY(socket->waitForConnected());
+        ChatWindow chat;
+        TorvalMain &w = chat.window;
+        QVERIFY(chat.connectNow());
         control<QPushButton>(&w, "cmdChannel")->setEnabled(true);
         control<QPushButton>(&w, "cmdChannel")->click();
         control<QPushButton>(&w, "cmdChannel")->click();
@@ -126,7 +111,7 @@ private slots:
         QPointer<FrmChannel> picker = open.first();
         control<QListWidget>(picker, "List1")->setCurrentRow(1);
         control<QPushButton>(picker, "Command1")->click();
-        QTRY_COMPARE(server.received(), QByteArray("/channel Chat Room\r\n"));
+        QCOMPARE(chat.sent(), QByteArray("/channel Chat Room\r\n"));
         QCOMPARE(GetSetting(Keys::HomeChannel), QStringLiteral("Chat Room"));
         QCOMPARE(control<QLineEdit>(&w, "Text1")->text(), QString());
         QTRY_VERIFY(picker.isNull());

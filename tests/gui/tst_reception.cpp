@@ -1,108 +1,62 @@
 // SPDX-License-Identifier: MIT
 // How the main window shows what its link receives: pane lines, the caret,
-// the user list, its caption and the pointer.
-#include "support/TestSupport.h"
+// the user list, its caption and the pointer. Which event each line is, and
+// their order across the slices of a flood, is checked on the link itself in
+// tst_chatlink.cpp; a slice's batched pane edits in tst_displaypane.cpp.
+#include "gui/ChatWindow.h"
 #include "reception/DisplayText.h"
-#include "ui/TorvalMain.h"
-
-#include <QLabel>
-#include <QListWidget>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTcpSocket>
 
 namespace {
-
-const QByteArray kMarker = "1018 kkkk \"marker\"\r\n";
-
 template <std::size_t N>
 QByteArray withNul(const char (&bytes)[N])
 {
     return QByteArray(bytes, N - 1);
 }
-
-bool caretAtEnd(const QPlainTextEdit *pane)
-{
-    return pane->textCursor().position() == pane->document()->characterCount() - 1;
-}
-
-struct Session {
-    FixedClock clock;
-    FakeServer server; // outlives the window, so the link never drops under it
-    TorvalMain window;
-    QPlainTextEdit *chat = control<QPlainTextEdit>(&window, "Text2");
-    QPlainTextEdit *whispers = control<QPlainTextEdit>(&window, "Text3");
-    QListWidget *roomlist = control<QListWidget>(&window, "Roomlist");
-    QLabel *caption = control<QLabel>(&window, "Channel");
-
-    bool link()
-    {
-        auto *socket = control<QTcpSocket>(&window, "Winsock1");
-        socket->connectToHost(QHostAddress::LocalHost, server.port());
-        chat->clear();
-        whispers->clear();
-        return socket->waitForConnected(5000) && server.waitForClient();
-    }
-    // Sends bytes and then the marker line, and returns once the marker shows in the chat pane.
-    bool handle(const QByteArray &bytes)
-    {
-        const int blocks = chat->blockCount();
-        server.send(bytes + kMarker);
-        return QTest::qWaitFor(
-            [&] { return chat->blockCount() > blocks && chat->toPlainText().endsWith(u"marker\n"); }, 60000);
-    }
-    QStringList entries() const
-    {
-        QStringList texts;
-        for (int row = 0; row < roomlist->count(); ++row)
-            texts << roomlist->item(row)->text();
-        return texts;
-    }
-};
-
 } // namespace
 
 class tst_reception : public QObject
 {
     Q_OBJECT
 
+    WindowTestState state;
+    std::unique_ptr<ChatWindow> chat;
+
 private slots:
     void init()
     {
-        TestStore::clear();
-        s = std::make_unique<Session>();
-        QVERIFY(s->link());
+        state.reset();
+        chat = std::make_unique<ChatWindow>();
+        QVERIFY(chat->connectNow());
     }
-    void cleanup() { s.reset(); }
+    void cleanup() { chat.reset(); }
 
     void panes_data()
     {
         QTest::addColumn<QByteArray>("received");
-        QTest::addColumn<QString>("chat");
-        QTest::addColumn<QString>("whispers");
-        QTest::newRow("talk") << QByteArray("1005 kkkk bob 0010 \"hello there\"\r\n")
-                              << "[12:34] <bob> hello there\n" << "";
-        QTest::newRow("whisper") << QByteArray("1004 kkkkkkk bob 0010 \"psst\"\r\n") << "" << "[12:34] <FROM: bob> psst\n";
-        QTest::newRow("emote") << QByteArray("1023 kkkkk bob 0010 \"waves\"\r\n") << "[12:34] <bob waves> \n" << "";
-        QTest::newRow("info, no timestamp") << QByteArray("1018 kkkk \"Welcome aboard.\"\r\n") << "Welcome aboard.\n" << "";
-        QTest::newRow("uncut talk") << QByteArray("1005\r\n") << "[12:34] 1005\n" << "";
-        QTest::newRow("uncut whisper") << QByteArray("1004 kkkkkkk bob 0010\r\n") << ""
-                                       << "[12:34] 1004 kkkkkkk bob 0010\n";
-        QTest::newRow("markup stays text") << QByteArray("1005 kkkk <b>x</b> 0010 \"<img src=a>\"\r\n")
-                                           << "[12:34] <<b>x</b>> <img src=a>\n" << "";
-        QTest::newRow("ignored code") << QByteArray("2000 NULL\r\n") << "" << "";
+        QTest::addColumn<QString>("chatPane");
+        QTest::addColumn<QString>("whisperPane");
+        const std::tuple<const char *, const char *, const char *, const char *> rows[] = {
+            {"talk", "1005 kkkk bob 0010 \"hello there\"", "[12:34] <bob> hello there\n", ""},
+            {"whisper", "1004 kkkkkkk bob 0010 \"psst\"", "", "[12:34] <FROM: bob> psst\n"},
+            {"emote", "1023 kkkkk bob 0010 \"waves\"", "[12:34] <bob waves> \n", ""},
+            {"info, no timestamp", "1018 kkkk \"Welcome aboard.\"", "Welcome aboard.\n", ""},
+            {"uncut talk", "1005", "[12:34] 1005\n", ""},
+            {"uncut whisper", "1004 kkkkkkk bob 0010", "", "[12:34] 1004 kkkkkkk bob 0010\n"},
+            {"markup stays text", "1005 kkkk <b>x</b> 0010 \"<img src=a>\"", "[12:34] <<b>x</b>> <img src=a>\n", ""},
+            {"ignored code", "2000 NULL", "", ""}};
+        for (const auto &[name, received, chatPane, whisperPane] : rows)
+            QTest::newRow(name) << QByteArray(received) + "\r\n" << QString(chatPane) << QString(whisperPane);
     }
 
     void panes()
     {
         QFETCH(QByteArray, received);
-        QFETCH(QString, chat);
-        QFETCH(QString, whispers);
-        QVERIFY(s->handle(received));
-        QCOMPARE(s->chat->toPlainText(), chat + "marker\n");
-        QCOMPARE(s->whispers->toPlainText(), whispers);
-        QVERIFY(caretAtEnd(s->chat));
-        QVERIFY(caretAtEnd(s->whispers));
+        QFETCH(QString, chatPane);
+        QFETCH(QString, whisperPane);
+        QVERIFY(chat->receive(received));
+        QCOMPARE(chat->chatPane()->toPlainText(), chatPane + "marker\n");
+        QCOMPARE(chat->whisperPane()->toPlainText(), whisperPane);
+        QVERIFY(caretAtEnd(chat->chatPane()) && caretAtEnd(chat->whisperPane()));
     }
 
     // Control characters anywhere and direction controls in names show as U+FFFD, in panes, caption and user list.
@@ -150,56 +104,38 @@ private slots:
         QFETCH(QString, caption);
         QFETCH(QString, lastEntry);
 
-        QVERIFY(s->handle("1007 kkkkkkk \"Lobby\"\r\n1001 kkkk bob 0010\r\n"));
-        const QString before = s->chat->toPlainText();
-        QVERIFY(s->handle(received + "\r\n"));
-        QCOMPARE(s->chat->toPlainText(), before + chat + "marker\n");
-        QCOMPARE(s->whispers->toPlainText(), whispers);
-        QCOMPARE(s->caption->text(), caption);
-        QCOMPARE(s->entries().value(s->entries().size() - 1), lastEntry);
+        QVERIFY(this->chat->receive("1007 kkkkkkk \"Lobby\"\r\n1001 kkkk bob 0010\r\n"));
+        const QString before = this->chat->chatPane()->toPlainText();
+        QVERIFY(this->chat->receive(received + "\r\n"));
+        QCOMPARE(this->chat->chatPane()->toPlainText(), before + chat + "marker\n");
+        QCOMPARE(this->chat->whisperPane()->toPlainText(), whispers);
+        QCOMPARE(this->chat->caption(), caption);
+        QCOMPARE(this->chat->entries().value(this->chat->entries().size() - 1), lastEntry);
         // The roster buttons send the entry as received (the override has no 8-bit form).
         if (received.startsWith("1001")) {
-            s->roomlist->setCurrentRow(1);
-            QTest::mouseClick(control<QPushButton>(&s->window, "Whois"), Qt::LeftButton);
-            QTRY_COMPARE(s->server.received(), QByteArray("/whois ?\x01" "bob \r\n"));
+            this->chat->users()->setCurrentRow(1);
+            QTest::mouseClick(this->chat->button("Whois"), Qt::LeftButton);
+            QCOMPARE(this->chat->sent(), QByteArray("/whois ?\x01" "bob \r\n"));
         }
     }
 
     // The channel line empties the list and ends the login's busy pointer; the
-    // caption counts what the list shows.
+    // list shows the roster's rows, and the caption counts what the list shows.
     void rosterAndCaption()
     {
-        s->window.setCursor(Qt::WaitCursor); // as the login handshake leaves it
-        QVERIFY(s->handle("1001 kkkk early 0010\r\n"));
-        QCOMPARE(s->entries(), (QStringList{"User List", "early "}));
-        QCOMPARE(s->caption->text(), QStringLiteral("  (2)"));
-        QCOMPARE(s->window.cursor().shape(), Qt::WaitCursor);
+        chat->window.setCursor(Qt::WaitCursor); // as the login handshake leaves it
+        QVERIFY(chat->receive("1001 kkkk early 0010\r\n"));
+        QCOMPARE(chat->entries(), (QStringList{"User List", "early "}));
+        QCOMPARE(chat->caption(), "  (2)");
+        QCOMPARE(chat->window.cursor().shape(), Qt::WaitCursor);
 
-        QVERIFY(s->handle("1007 kkkkkkk \"Lobby\"\r\n1001 kkkk bob 0010\r\n1002 kkkk amy 0000\r\n"
-                          "1002 kkkk bob 0010\r\n1003 kkkkk bob 0010\r\n1003 kkkkk nobody 0010\r\n"));
-        QCOMPARE(s->entries(), (QStringList{"amy ", "bob "}));
-        QCOMPARE(s->caption->text(), QStringLiteral("Lobby  (2)"));
-        QCOMPARE(s->window.cursor().shape(), Qt::ArrowCursor);
-        QCOMPARE(s->chat->toPlainText(), QStringLiteral("marker\n[12:34] Joining Channel Lobby.\nmarker\n"));
+        QVERIFY(chat->receive("1007 kkkkkkk \"Lobby\"\r\n1001 kkkk bob 0010\r\n1002 kkkk amy 0000\r\n"
+                              "1002 kkkk bob 0010\r\n1003 kkkkk bob 0010\r\n1003 kkkkk nobody 0010\r\n"));
+        QCOMPARE(chat->entries(), (QStringList{"amy ", "bob "}));
+        QCOMPARE(chat->caption(), "Lobby  (2)");
+        QCOMPARE(chat->window.cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(chat->chatPane()->toPlainText(), "marker\n[12:34] Joining Channel Lobby.\nmarker\n");
     }
-
-    void floodKeepsOrder()
-    {
-        constexpr int kLines = 20000;
-        QByteArray flood;
-        QString expected;
-        for (int i = 0; i < kLines; ++i) {
-            flood += "1005 kkkk bob 0010 \"line " + QByteArray::number(i) + "\"\r\n";
-            expected += QStringLiteral("[12:34] <bob> line %1\n").arg(i);
-        }
-        QVERIFY(s->handle(flood));
-        QCOMPARE(s->chat->toPlainText(), expected + "marker\n");
-        QVERIFY(caretAtEnd(s->chat));
-    }
-
-private:
-    TestStore store;
-    std::unique_ptr<Session> s;
 };
 
 QTEST_MAIN(tst_reception)

@@ -1,54 +1,48 @@
 // SPDX-License-Identifier: MIT
+// The program's start: the options window on first run, the main window after it.
+#include "gui/ChatWindow.h"
 #include "settings/Settings.h"
-#include "support/TestSupport.h"
 #include "ui/FrmOpt.h"
-#include "ui/TorvalMain.h"
-#include "ui/TorvalMod1.h"
 
-#include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
+
+namespace {
+TorvalMain *shownMainWindow()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *main = qobject_cast<TorvalMain *>(w); main && main->isVisible())
+            return main;
+    }
+    return nullptr;
+}
+} // namespace
 
 class tst_startup : public QObject
 {
     Q_OBJECT
 
-    TestStore store;
+    WindowTestState state;
 
-    static void closeAll()
+private slots:
+    void init()
+    {
+        state.reset();
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+    void cleanup()
     {
         for (QWidget *w : QApplication::topLevelWidgets())
             w->close();
         QTest::qWait(0);
     }
 
-    static TorvalMain *findMainWindow()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *main = qobject_cast<TorvalMain *>(w); main && main->isVisible())
-                return main;
-        }
-        return nullptr;
-    }
-
-    static bool mainWindowShown() { return findMainWindow() != nullptr; }
-
-private slots:
-    void init()
-    {
-        TestStore::clear();
-        QApplication::setQuitOnLastWindowClosed(false);
-    }
-    void cleanup() { closeAll(); }
-
     void choiceStoresProfile_data()
     {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("stored");
         QTest::newRow("none chosen") << "" << "640";
-        QTest::newRow("640") << "opt640" << "640";
-        QTest::newRow("800") << "opt800" << "800";
-        QTest::newRow("1024") << "opt1024" << "1024";
+        for (const char *option : {"640", "800", "1024"})
+            QTest::newRow(option) << QString("opt") + option << QString(option);
         QTest::newRow("Higher") << "optHigher" << "1200";
     }
 
@@ -58,22 +52,43 @@ private slots:
     {
         QFETCH(QString, option);
         QFETCH(QString, stored);
-        QWidget *first = TorvalMod1::Main();
-        QVERIFY(qobject_cast<FrmOpt *>(first));
-        QCOMPARE(first->windowTitle(), QStringLiteral("Options"));
+        QPointer<QWidget> options = TorvalMod1::Main();
+        QVERIFY(qobject_cast<FrmOpt *>(options));
+        QCOMPARE(options->windowTitle(), "Options");
         if (!option.isEmpty())
-            first->findChild<QRadioButton *>(option)->click();
-        QPointer<QWidget> options = first;
-        control<QPushButton>(first, "cmdOK")->click();
+            control<QRadioButton>(options, qPrintable(option))->click();
+        control<QPushButton>(options, "cmdOK")->click();
         QCOMPARE(GetSetting(Keys::ScreenSize), stored);
         QCOMPARE(int(ScreenSize), stored.toInt());
         QTRY_VERIFY(options.isNull());
-        QVERIFY(mainWindowShown());
-        closeAll();
-
+        QVERIFY(shownMainWindow());
+        cleanup();
         QWidget *second = TorvalMod1::Main();
-        QVERIFY(qobject_cast<TorvalMain *>(second));
-        QVERIFY(second->isVisible());
+        QVERIFY(qobject_cast<TorvalMain *>(second) && second->isVisible());
+    }
+
+    void cancelDoesNothing()
+    {
+        QWidget *first = TorvalMod1::Main();
+        control<QPushButton>(first, "cmdCancel")->click();
+        QVERIFY(first->isVisible());
+        QCOMPARE(GetSetting(Keys::ScreenSize), "0");
+    }
+
+    void storedProfileThatIsNoNumberAsksAgain_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("words") << "big" << true;
+        QTest::newRow("other number") << "2" << false;
+    }
+
+    void storedProfileThatIsNoNumberAsksAgain()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, asks);
+        SaveSetting(Keys::ScreenSize, stored);
+        QCOMPARE(qobject_cast<FrmOpt *>(TorvalMod1::Main()) != nullptr, asks);
     }
 
     void inputLineHasFocus_data()
@@ -93,38 +108,11 @@ private slots:
         if (stored.isEmpty())
             control<QPushButton>(first, "cmdOK")->click();
         TorvalMain *main = nullptr;
-        QTRY_VERIFY((main = findMainWindow()));
+        QTRY_VERIFY((main = shownMainWindow()));
         QVERIFY(QTest::qWaitForWindowActive(main));
         QTRY_COMPARE(QApplication::focusWidget(), control<QWidget>(main, "Text1"));
-        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral(" hi"));
-        QCOMPARE(control<QLineEdit>(main, "Text1")->text(), QStringLiteral("User Input hi"));
-    }
-
-    void cancelDoesNothing()
-    {
-        QWidget *first = TorvalMod1::Main();
-        control<QPushButton>(first, "cmdCancel")->click();
-        QVERIFY(first->isVisible());
-        QCOMPARE(GetSetting(Keys::ScreenSize), QStringLiteral("0"));
-    }
-
-    void storedProfileThatIsNoNumberAsksAgain_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<bool>("asks");
-        QTest::newRow("words") << "big" << true;
-        QTest::newRow("too big") << "70000" << true;
-        QTest::newRow("higher") << "1200" << false;
-        QTest::newRow("other") << "2" << false;
-    }
-
-    void storedProfileThatIsNoNumberAsksAgain()
-    {
-        QFETCH(QString, stored);
-        QFETCH(bool, asks);
-        SaveSetting(Keys::ScreenSize, stored);
-        QWidget *first = TorvalMod1::Main();
-        QCOMPARE(qobject_cast<FrmOpt *>(first) != nullptr, asks);
+        QTest::keyClicks(QApplication::focusWidget(), " hi");
+        QCOMPARE(control<QLineEdit>(main, "Text1")->text(), "User Input hi");
     }
 };
 

@@ -61,10 +61,7 @@ public:
         });
     }
     quint16 port() const { return m_server.serverPort(); }
-    bool waitForClient(int ms = 5000)
-    {
-        return QTest::qWaitFor([this] { return !m_peer.isNull(); }, ms);
-    }
+    bool waitForClient() { return QTest::qWaitFor([this] { return !m_peer.isNull(); }, 5000); }
     QTcpSocket *peer() const { return m_peer; }
     // Bytes received so far; take() also forgets them.
     QByteArray received() const { return m_received; }
@@ -74,11 +71,7 @@ public:
         m_peer->write(bytes);
         m_peer->flush();
     }
-    void dropClient()
-    {
-        if (m_peer)
-            m_peer->abort();
-    }
+    void dropClient() { m_peer->abort(); }
     void close() { m_server.close(); }
 
 private:
@@ -86,4 +79,3 @@ private:
     QPointer<QTcpSocket> m_peer;
     QByteArray m_received;
 };
-

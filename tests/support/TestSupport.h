@@ -8,9 +8,11 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPalette>
+#include <QPushButton>
 #include <QTimer>
-#include <QWidget>
 
 #include <functional>
 
@@ -20,13 +22,12 @@ class TestListFolder
 public:
     TestListFolder() { setListFileFoldersForTesting({m_dir.path()}); }
     ~TestListFolder() { setListFileFoldersForTesting({}); }
-    // Writes (or replaces) one list file; an empty name list leaves an empty file.
+    // Writes (or replaces) one list file.
     void write(const char *fileName, const QByteArray &content)
     {
         QFile file(m_dir.filePath(QLatin1String(fileName)));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
             qFatal("cannot write %s", fileName);
-        file.write(content);
     }
     void remove(const char *fileName) { QFile::remove(m_dir.filePath(QLatin1String(fileName))); }
 
@@ -46,23 +47,15 @@ T *control(QWidget *window, const char *name)
 
 // The answers armed by onModal belong to one test: cancelPendingModalAnswers()
 // (call it in cleanup) stops those still waiting, so none catches a later test's dialog.
-inline int &modalAnswerGeneration()
-{
-    static int generation = 0;
-    return generation;
-}
-
-inline void cancelPendingModalAnswers()
-{
-    ++modalAnswerGeneration();
-}
+inline int modalAnswerGeneration = 0;
+inline void cancelPendingModalAnswers() { ++modalAnswerGeneration; }
 
 namespace detail {
 inline void answerModal(const char *className, std::function<void(QWidget *)> action,
                         QDeadlineTimer deadline, int generation, int delayMs)
 {
     QTimer::singleShot(delayMs, [=] {
-        if (generation != modalAnswerGeneration())
+        if (generation != modalAnswerGeneration)
             return;
         QWidget *modal = QApplication::activeModalWidget();
         if (modal && modal->inherits(className))
@@ -78,7 +71,31 @@ inline void answerModal(const char *className, std::function<void(QWidget *)> ac
 // that opens the dialog.
 inline void onModal(const char *className, std::function<void(QWidget *)> action, int waitMs = 5000)
 {
-    detail::answerModal(className, std::move(action), QDeadlineTimer(waitMs), modalAnswerGeneration(), 0);
+    detail::answerModal(className, std::move(action), QDeadlineTimer(waitMs), modalAnswerGeneration, 0);
+}
+
+// Answers Connect's dialogs: picks 127.0.0.1, then fills in the login and presses loginButton.
+inline void answerConnectDialogs(const QString &name, const QString &password, const char *loginButton = "Login")
+{
+    onModal("frmServers", [](QWidget *picker) {
+        control<QLineEdit>(picker, "txtserver")->setText(QStringLiteral("127.0.0.1"));
+        control<QPushButton>(picker, "Command1")->click();
+    });
+    onModal("FrmLogin", [=](QWidget *login) {
+        control<QLineEdit>(login, "UserNamet")->setText(name);
+        control<QLineEdit>(login, "PassWordt")->setText(password);
+        control<QPushButton>(login, loginButton)->click();
+    });
+}
+
+// Reads the text and title of the next message box and closes it.
+inline void readMessageBox(QString *text, QString *title)
+{
+    onModal("QMessageBox", [text, title](QWidget *box) {
+        *text = static_cast<QMessageBox *>(box)->text();
+        *title = box->windowTitle();
+        static_cast<QMessageBox *>(box)->accept();
+    });
 }
 
 // A dark system palette of the kind desktop colour schemes set: light text on

@@ -6,7 +6,7 @@
 
 constexpr int kInvalid = 99999;
 
-class TestIdleLogic : public QObject
+class tst_idlelogic : public QObject
 {
     Q_OBJECT
 
@@ -63,5 +63,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestIdleLogic)
+QTEST_GUILESS_MAIN(tst_idlelogic)
 #include "tst_idlelogic.moc"

@@ -20,7 +20,7 @@ QByteArray bytesFrom(int first, int last)
 
 } // namespace
 
-class TestTextCodec : public QObject
+class tst_textcodec : public QObject
 {
     Q_OBJECT
 
@@ -87,5 +87,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTextCodec)
+QTEST_GUILESS_MAIN(tst_textcodec)
 #include "tst_textcodec.moc"

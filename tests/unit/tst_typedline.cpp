@@ -7,7 +7,7 @@
 
 Q_DECLARE_METATYPE(TypedLine)
 
-class TestTypedLine : public QObject
+class tst_typedline : public QObject
 {
     Q_OBJECT
 
@@ -20,7 +20,8 @@ private slots:
         const std::tuple<const char *, A, const char *> rows[] = {
             {"/clear", A::Clear, ""},          {"/clearall", A::Clear, ""},
             {"/CLEAR", A::Command, "/CLEAR"},  {"/reverse abc", A::Reverse, "cba"},
-            {"/reverse", A::Reverse, ""},      {"/quit now", A::Quit, ""},
+            {"/reverse", A::Reverse, ""},      {"/reversex ab", A::Reverse, "ba "},
+            {"/quit now", A::Quit, ""},        {" /quit", A::Chat, " /quit"},
             {"/join lobby", A::Join, "/channel lobby"}, {"/join", A::Join, "/channel "},
             {"/joinxlobby ", A::Join, "/channel lobby "}, {"/j lobby", A::Join, "/channel lobby"},
             {"/jlobby", A::Join, "/channel obby"}, {"/whois bob", A::Command, "/whois bob"},
@@ -77,5 +78,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTypedLine)
+QTEST_GUILESS_MAIN(tst_typedline)
 #include "tst_typedline.moc"
