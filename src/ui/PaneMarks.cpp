@@ -12,6 +12,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -86,22 +87,26 @@ void PaneMarks::linesAdded(int from, int, int added)
         return;
     // The new lines as one text, read once: most lines have nothing to mark.
     QTextDocument *doc = m_pane->document();
+    // A change counts the document's final paragraph end, which no cursor reaches.
+    const int end = std::min(from + added, doc->characterCount() - 1);
+    if (end <= from)
+        return;
     QTextCursor range(doc);
     range.setPosition(from);
-    range.setPosition(from + added, QTextCursor::KeepAnchor);
+    range.setPosition(end, QTextCursor::KeepAnchor);
     const QString text = range.selectedText();
 
     std::map<int, Marks> marks; // by block number
     qsizetype searchFrom = 0;
     while (!m_pendingMentions.isEmpty()) {
-        const qsizetype end = findShownLine(text, m_pendingMentions.first(), searchFrom);
-        if (end < 0)
+        const qsizetype lineEnd = findShownLine(text, m_pendingMentions.first(), searchFrom);
+        if (lineEnd < 0)
             break; // not in the pane yet; forgotten at the end of the slice
         m_pendingMentions.removeFirst();
-        const QTextBlock block = doc->findBlock(from + int(end) - 1);
+        const QTextBlock block = doc->findBlock(from + int(lineEnd) - 1);
         marks[block.blockNumber()].block = block;
         marks[block.blockNumber()].mention = true;
-        searchFrom = end;
+        searchFrom = lineEnd;
     }
     if (m_linksShown) {
         for (const TextRange &link : findLinks(text)) {
