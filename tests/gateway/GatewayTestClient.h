@@ -38,17 +38,8 @@ struct Client
         socket.waitForConnected(kTimeout);
     }
 
-    void write(const QByteArray &data)
-    {
-        socket.write(data);
-        socket.flush();
-    }
-
-    bool login(const QByteArray &password = "pw")
-    {
-        write(loginBytes(name, password));
-        return waitFor(welcome(name));
-    }
+    void write(const QByteArray &data) { socket.write(data); socket.flush(); }
+    bool login(const QByteArray &password = "pw") { write(loginBytes(name, password)); return waitFor(welcome(name)); }
 
     bool waitFor(const QByteArray &bytes, int timeoutMs = kTimeout)
     {
@@ -98,7 +89,6 @@ struct Gateway
     {
         return *std::find_if(clients.begin(), clients.end(), [name](const Client &c) { return c.name == name; });
     }
-
     bool logIn(const QByteArrayList &names)
     {
         return std::all_of(names.begin(), names.end(), [this](const QByteArray &name) { return add(name).login(); });
