@@ -154,10 +154,8 @@ private slots:
         Replies got;
         for (const QByteArray &step : steps)
             got[step.left(step.indexOf(':'))] += gw.step(step);
-        for (Client &client : gw.clients) {
-            got[client.name] += client.drain();
-            QCOMPARE(client.name + ": " + got[client.name], client.name + ": " + replies[client.name]);
-        }
+        for (Client &client : gw.clients)
+            QCOMPARE(client.name + ": " + got[client.name] + client.drain(), client.name + ": " + replies[client.name]);
     }
 
     // The logged-in vandal also vanishes halfway through a line.
@@ -168,9 +166,8 @@ private slots:
             binary.append(char(i * 239));
         static const char commands[] = "/w \xff\x00 \x01\r\n/kick \r\n/squelch \xff\r\n/ban\r\n/\r\n";
 
-        Client &alice = gw.add("alice"), &early = gw.add(), &endless = gw.add(), &vandal = gw.add("vandal");
-        QVERIFY(alice.login());
-        QVERIFY(vandal.login());
+        QVERIFY(gw.logIn({"alice", "vandal"}));
+        Client &alice = gw["alice"], &vandal = gw["vandal"], &early = gw.add(), &endless = gw.add();
         early.write(binary);
         endless.write("\x03\x04\r\n\r\n" + QByteArray(200000, 'n') + "\r\n");
         vandal.write(binary + "\r\n" + QByteArray(commands, sizeof commands - 1) + "/whois\r\nhalf a li");
