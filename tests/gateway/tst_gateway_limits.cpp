@@ -132,6 +132,21 @@ private slots:
         QVERIFY2(before.count(talk("flood", "x")) <= 16, before);
     }
 
+    // Past its burst a user's lines wait for the rate, while the others' go on.
+    void lineRate()
+    {
+        GatewayLimits limits;
+        limits.lineRate = 0.01; // the line after the burst is due in 100 s
+        limits.lineBurst = 5;
+        QVERIFY(gw.start(limits));
+        QVERIFY(gw.logIn({"alice", "flood", "quiet"}));
+        gw["flood"].write("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n");
+        QVERIFY(gw["alice"].waitFor(talk("flood", "5")));
+        gw["quiet"].write("psst\r\n");
+        QVERIFY(gw["alice"].waitFor(talk("quiet", "psst")));
+        QVERIFY(!gw["alice"].received.contains(talk("flood", "6")));
+    }
+
     // Connections already open (L: logged in), then one more, and what it gets.
     void connectionCaps_data()
     {
