@@ -77,6 +77,7 @@ struct Gateway
     bool start(const GatewayLimits &limits = {})
     {
         clients.clear();
+        server.reset(); // before clearing the log, which it may still write to
         log.clear();
         server = std::make_unique<GatewayServer>(limits);
         QObject::connect(server.get(), &GatewayServer::logMessage, [this](const QString &line) { log << line; });
