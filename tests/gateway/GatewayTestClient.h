@@ -1,16 +1,21 @@
 // SPDX-License-Identifier: MIT
-// A chat client on a real socket for the gateway tests, and the lines they expect.
+// A gateway on a free port with chat clients on real sockets, and the lines they expect.
 #pragma once
+
+#include "GatewayServer.h"
 
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <algorithm>
+#include <deque>
+#include <memory>
+
 namespace GatewayTest {
 
 inline constexpr int kTimeout = 5000;
 using Lines = QByteArrayList;
-using Replies = QHash<QByteArray, QByteArray>; // client name -> bytes the server sent it
 
 inline QByteArray loginBytes(const QByteArray &name, const QByteArray &password)
 {
@@ -20,9 +25,10 @@ inline QByteArray loginBytes(const QByteArray &name, const QByteArray &password)
 inline QByteArray info(const QByteArray &text) { return "1018 INFO \"" + text + "\"\r\n"; }
 inline QByteArray error(const QByteArray &text) { return "1019 ERROR \"" + text + "\"\r\n"; }
 inline QByteArray welcome(const QByteArray &name) { return info("Welcome to the Vesk Chat local gateway, " + name + "."); }
+inline QByteArray talk(const QByteArray &name, const QByteArray &text) { return "1005 TALK " + name + " 0010 \"" + text + "\"\r\n"; }
 inline const QByteArray kDrainMarker = error("Usage: /whois <name>");
 
-// A chat client on a real socket that records everything the server sends.
+// A chat client that records everything the server sends.
 struct Client
 {
     Client(quint16 port, const QByteArray &clientName) : name(clientName)
@@ -32,17 +38,8 @@ struct Client
         socket.waitForConnected(kTimeout);
     }
 
-    void write(const QByteArray &data)
-    {
-        socket.write(data);
-        socket.flush();
-    }
-
-    bool login(const QByteArray &password = "pw")
-    {
-        write(loginBytes(name, password));
-        return waitFor(welcome(name));
-    }
+    void write(const QByteArray &data) { socket.write(data); socket.flush(); }
+    bool login(const QByteArray &password = "pw") { write(loginBytes(name, password)); return waitFor(welcome(name)); }
 
     bool waitFor(const QByteArray &bytes, int timeoutMs = kTimeout)
     {
@@ -68,6 +65,43 @@ struct Client
     QTcpSocket socket;
     QByteArray received;
     QByteArray name;
+};
+
+// The server, its clients (destroyed first) and its log.
+struct Gateway
+{
+    std::unique_ptr<GatewayServer> server;
+    std::deque<Client> clients;
+    QStringList log;
+
+    bool start(const GatewayLimits &limits = {})
+    {
+        clients.clear();
+        server.reset(); // before clearing the log, which it may still write to
+        log.clear();
+        server = std::make_unique<GatewayServer>(limits);
+        QObject::connect(server.get(), &GatewayServer::logMessage, [this](const QString &line) { log << line; });
+        return server->listen(QHostAddress::LocalHost, 0);
+    }
+
+    Client &add(const QByteArray &name = {}) { return clients.emplace_back(server->serverPort(), name); }
+
+    Client &operator[](QByteArrayView name)
+    {
+        return *std::find_if(clients.begin(), clients.end(), [name](const Client &c) { return c.name == name; });
+    }
+    bool logIn(const QByteArrayList &names)
+    {
+        return std::all_of(names.begin(), names.end(), [this](const QByteArray &name) { return add(name).login(); });
+    }
+
+    // Sends one "sender:line" step and returns what the sender got before its next request.
+    QByteArray step(const QByteArray &step)
+    {
+        Client &sender = (*this)[step.left(step.indexOf(':'))];
+        sender.write(step.mid(step.indexOf(':') + 1) + "\r\n");
+        return sender.drain();
+    }
 };
 
 } // namespace GatewayTest

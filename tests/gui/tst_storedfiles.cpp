@@ -25,18 +25,13 @@ class tst_storedfiles : public QObject
     TestStore store;
     TestListFolder lists;
 
-    static TorvalMain *shownMainWindow()
+    template<typename T> static T *window()
     {
         for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *main = qobject_cast<TorvalMain *>(w); main && main->isVisible())
-                return main;
+            if (auto *found = qobject_cast<T *>(w); found && found->isVisible())
+                return found;
         }
         return nullptr;
-    }
-
-    static QString settingsFile()
-    {
-        return QSettings(QSettings::IniFormat, QSettings::UserScope, "VeskChat", "VeskChat").fileName();
     }
 
     // Records the text of every message box that opens, and closes it.
@@ -72,107 +67,89 @@ private slots:
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, store.path());
     }
 
-    // A settings file that is not one: the first start's questions, then saving works.
-    void damagedSettingsFile_data()
+    // A settings file that is not one brings the first start's questions, then
+    // saving works. Saves to a folder that cannot be written are told once, and
+    // the program goes on with what the user chose.
+    void settingsFile_data()
     {
-        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("content"); // empty: the folder cannot be written
         QTest::addColumn<bool>("profileKept");
         QByteArray binary;
         for (int i = 0; i < 4096; ++i)
             binary += char(i * 7 % 256);
-        QTest::newRow("garbage") << QByteArray("[Options\n==ScreenSize\n\\\\\\\n[]]]\n=\n") << false;
-        QTest::newRow("binary") << binary << false;
+        QTest::newRow("garbage") << "[Options\n==ScreenSize\n\\\\\\\n[]]]\n=\n" + binary << false;
         QTest::newRow("junk around a good value") << "\x01\x02junk\n[Options]\nScreenSize=800\n" + binary << true;
+        QTest::newRow("folder cannot be written") << QByteArray() << false;
     }
 
-    void damagedSettingsFile()
+    void settingsFile()
     {
         QFETCH(QByteArray, content);
         QFETCH(bool, profileKept);
-        QDir().mkpath(QFileInfo(settingsFile()).path());
-        QFile file(settingsFile());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
-        file.close();
+        const bool writable = !content.isEmpty();
+        if (writable) {
+            QFile file(QSettings(QSettings::IniFormat, QSettings::UserScope, "VeskChat", "VeskChat").fileName());
+            QVERIFY(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(content);
+        } else {
+            QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("/dev/null/settings"));
+        }
 
         Boxes boxes;
         boxes.arm();
         QWidget *first = TorvalMod1::Main();
         if (!profileKept) {
             QVERIFY(qobject_cast<FrmOpt *>(first));
-            control<QPushButton>(first, "cmdOK")->click();
+            control<QPushButton>(first, "cmdOK")->click(); // stores the profile
         }
-        QTRY_VERIFY(shownMainWindow());
-        QVERIFY(SaveSetting(Keys::HomeChannel, QStringLiteral("Lobby")));
-        QCOMPARE(GetSetting(Keys::HomeChannel), QStringLiteral("Lobby"));
-        QCOMPARE(GetSetting(Keys::ScreenSize), QString::fromLatin1(profileKept ? "800" : "640"));
+        QTRY_VERIFY(window<TorvalMain>());
+        QTRY_COMPARE(boxes.texts.size(), writable ? 0 : 1);
+        QCOMPARE(SaveSetting(Keys::HomeChannel, QStringLiteral("Lobby")), writable);
+        QCOMPARE(SaveSetting(Keys::Server, QStringLiteral("127.0.0.1")), writable);
+        if (writable) {
+            QCOMPARE(GetSetting(Keys::HomeChannel), QStringLiteral("Lobby"));
+            QCOMPARE(GetSetting(Keys::ScreenSize), QString::fromLatin1(profileKept ? "800" : "640"));
+        } else {
+            QVERIFY2(boxes.texts[0].contains(u"could not save its settings to /dev/null/settings"), qPrintable(boxes.texts[0]));
+        }
         QTest::qWait(50);
-        QCOMPARE(boxes.texts, QStringList());
+        QCOMPARE(boxes.texts.size(), writable ? 0 : 1);
+        QVERIFY(window<TorvalMain>());
     }
 
-    // Saves that fail are told once; the program goes on with what the user chose.
-    void folderThatCannotBeWritten()
-    {
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("/dev/null/settings"));
-        Boxes boxes;
-        boxes.arm();
-        QWidget *first = TorvalMod1::Main();
-        QVERIFY(qobject_cast<FrmOpt *>(first));
-        control<QPushButton>(first, "cmdOK")->click(); // the profile cannot be stored
-        QTRY_VERIFY(shownMainWindow());
-        QTRY_COMPARE(boxes.texts.size(), 1);
-        QVERIFY2(boxes.texts[0].contains(QLatin1String("could not save its settings to /dev/null/settings")),
-                 qPrintable(boxes.texts[0]));
-
-        QVERIFY(!SaveSetting(Keys::HomeChannel, QStringLiteral("Lobby")));
-        QVERIFY(!SaveSetting(Keys::Server, QStringLiteral("127.0.0.1")));
-        QTest::qWait(50);
-        QCOMPARE(boxes.texts.size(), 1);
-        QVERIFY(shownMainWindow());
-    }
-
-    // What each picker lists from a list file that is missing, out of reach, binary or very long.
+    // What each picker lists and picks from a list file that is out of reach
+    // (told once per picker; a missing one: tst_pickers), binary or very long.
     void listFiles_data()
     {
-        QTest::addColumn<QByteArray>("content"); // empty: no file at all
-        QTest::addColumn<bool>("asFolder");     // a folder stands where the file should be
+        QTest::addColumn<QByteArray>("content"); // empty: a folder stands where the file should be
         QTest::addColumn<int>("count");
-        QTest::addColumn<QStringList>("firstShown");
+        QTest::addColumn<QString>("firstShown");
         QTest::addColumn<QString>("firstPicked");
 
-        QTest::newRow("missing") << QByteArray() << false << -1 << QStringList() << QString();
-        QTest::newRow("a folder") << QByteArray() << true << -1 << QStringList() << QString();
+        QTest::newRow("a folder") << QByteArray() << 0 << QString() << QString();
         const char binary[] = "\x00\x01\x02\xFF\x1B[2Jabc\r\n\x10\x11\x12\x13\n\x7F\x80\nnever";
-        QTest::newRow("binary") << QByteArray(binary, sizeof binary - 1) << false
-                                << 3
-                                << QStringList{QStringLiteral("\uFFFD\uFFFD\uFFFD\u00FF\uFFFD[2Jabc"),
-                                               QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD"), QStringLiteral("\uFFFD\u20AC")}
-                                << QStringLiteral("\0\x01\x02\u00FF\x1B[2Jabc");
+        QTest::newRow("binary") << QByteArray(binary, sizeof binary - 1) << 3
+                                << QStringLiteral("\uFFFD\uFFFD\uFFFD\u00FF\uFFFD[2Jabc") << QStringLiteral("\0\x01\x02\u00FF\x1B[2Jabc");
         QByteArray many;
         for (int i = 0; i < 100000; ++i)
             many += "server" + QByteArray::number(100000 + i) + ".example.org\r\n";
-        QTest::newRow("100,000 lines") << many << false << 100000
-                                       << QStringList{"server100000.example.org", "server100001.example.org"}
-                                       << QStringLiteral("server100000.example.org");
-        QTest::newRow("one line of a megabyte") << QByteArray(1 << 20, 'x') << false << 1
-                                                << QStringList{QString(kDisplayNameCut, u'x') + cutMarker((1 << 20) - kDisplayNameCut)}
+        QTest::newRow("100,000 lines") << many << 100000 << "server100000.example.org" << "server100000.example.org";
+        QTest::newRow("one line of a megabyte") << QByteArray(1 << 20, 'x') << 1
+                                                << QString(kDisplayNameCut, u'x') + cutMarker((1 << 20) - kDisplayNameCut)
                                                 << QString(32767, u'x'); // all an entry box holds
     }
 
     void listFiles()
     {
         QFETCH(QByteArray, content);
-        QFETCH(bool, asFolder);
         QFETCH(int, count);
-        QFETCH(QStringList, firstShown);
+        QFETCH(QString, firstShown);
         QFETCH(QString, firstPicked);
-        const QString serversPath = listFilePath(QStringLiteral("Servers.txt"));
-        const QString channelsPath = listFilePath(QStringLiteral("Channels.txt"));
-        if (asFolder) {
-            QVERIFY(QDir().mkpath(serversPath) && QDir().mkpath(channelsPath));
-        } else if (!content.isEmpty()) {
-            lists.write("Servers.txt", content);
-            lists.write("Channels.txt", content);
+        for (const char *name : {"Servers.txt", "Channels.txt"}) {
+            if (content.isEmpty())
+                QVERIFY(QDir().mkpath(listFilePath(QLatin1String(name))));
+            else
+                lists.write(name, content);
         }
 
         Boxes boxes;
@@ -183,24 +160,18 @@ private slots:
         auto *button = control<QPushButton>(&w, "cmdChannel");
         button->setEnabled(true);
         button->click();
-        FrmChannel *channel = nullptr;
-        for (QWidget *window : QApplication::topLevelWidgets())
-            channel = channel ? channel : qobject_cast<FrmChannel *>(window);
-        QVERIFY(channel);
-        for (QWidget *picker : {static_cast<QWidget *>(servers.get()), static_cast<QWidget *>(channel)}) {
+        QVERIFY(window<FrmChannel>());
+        for (QWidget *picker : {static_cast<QWidget *>(servers.get()), static_cast<QWidget *>(window<FrmChannel>())}) {
             auto *list = control<QListWidget>(picker, "List1");
-            QCOMPARE(list->count(), std::max(count, 0));
-            for (int row = 0; row < firstShown.size(); ++row)
-                QCOMPARE(list->item(row)->text(), firstShown[row]);
+            QCOMPARE(list->count(), count);
             if (count > 0) {
+                QCOMPARE(list->item(0)->text(), firstShown);
                 list->setCurrentRow(0);
-                auto *entry = picker->findChild<QLineEdit *>(QStringLiteral("txtserver"))
-                                  ? control<QLineEdit>(picker, "txtserver")
-                                  : control<QLineEdit>(picker, "txtchannel");
-                QCOMPARE(entry->text(), firstPicked);
+                const char *entry = qobject_cast<frmServers *>(picker) ? "txtserver" : "txtchannel";
+                QCOMPARE(control<QLineEdit>(picker, entry)->text(), firstPicked);
             }
         }
-        QTRY_COMPARE(boxes.texts.size(), count < 0 ? 2 : 0);
+        QTRY_COMPARE(boxes.texts.size(), count == 0 ? 2 : 0);
     }
 };
 
