@@ -126,7 +126,7 @@ QString TorvalMain::selectedEntry() const
         return {};
     // The list shows names by the display rules; the roster keeps them as received.
     const int row = Roomlist->row(selected.first());
-    return row < roster.count() ? roster.entries().at(row) : selected.first()->text();
+    return row < roster.count() ? roster.entryAt(row) : selected.first()->text();
 }
 
 void TorvalMain::Ban_Click()

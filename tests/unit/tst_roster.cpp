@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "reception/Roster.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 namespace {
@@ -62,6 +63,33 @@ private slots:
         QVERIFY(roster.append(QStringLiteral("room again ")));
         QCOMPARE(roster.entries().last(), QStringLiteral("room again "));
         QCOMPARE(roster.count(), Roster::kMaxEntries);
+    }
+
+    // Long churn in a full list (slots reclaimed many times) against a plain list.
+    void matchesAPlainListThroughChurn()
+    {
+        QRandomGenerator random(7);
+        Roster roster;
+        QStringList plain;
+        for (int step = 0; step < 60000; ++step) {
+            const QString name = QStringLiteral("u%1").arg(random.bounded(300));
+            if (random.bounded(2) == 0) {
+                if (roster.append(name + u' '))
+                    plain.append(name + u' ');
+            } else {
+                const qsizetype expected = plain.indexOf(name + u' ');
+                QCOMPARE(roster.removeFirst(name).value_or(-1), int(expected));
+                if (expected >= 0)
+                    plain.removeAt(expected);
+            }
+            if (step % 97 == 0 && !plain.isEmpty()) {
+                const int row = random.bounded(int(plain.size()));
+                QCOMPARE(roster.entryAt(row), plain.at(row));
+            }
+        }
+        QCOMPARE(roster.entries(), plain);
+        for (int row = 0; row < plain.size(); ++row)
+            QCOMPARE(roster.entryAt(row), plain.at(row));
     }
 };
 
