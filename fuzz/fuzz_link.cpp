@@ -3,12 +3,11 @@
 // alone: framing, decoding and cutting into events, without a window, so far
 // more inputs run per second than through the window target. Each event is
 // applied to a roster as the window would.
+#include "FeedArrivals.h"
 #include "reception/Roster.h"
 #include "session/ChatLink.h"
 
 #include <QCoreApplication>
-
-#include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -51,13 +50,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FuzzedDataProvider input(data, size);
-    while (input.remaining_bytes() > 0) {
-        const size_t length = input.ConsumeIntegralInRange<size_t>(0, input.remaining_bytes());
-        const std::string arrival = input.ConsumeBytesAsString(length);
-        g_link->feedBytesForTesting(QByteArrayView(arrival.data(), qsizetype(arrival.size())));
-    }
-    // Ends any unfinished line, so that each input starts from a clean framer.
-    g_link->feedBytesForTesting("\n");
+    feedArrivals(g_link, data, size);
     return 0;
 }

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Arbitrary bytes from a server, cut into arbitrary arrivals, through the
 // main window's framing, dispatch and every event handler.
+#include "FeedArrivals.h"
 #include "session/ChatLink.h"
 #include "ui/TorvalMain.h"
 
 #include <QApplication>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTextDocument>
-
-#include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -19,10 +17,9 @@ namespace {
 TorvalMain *g_window = nullptr;
 QPlainTextEdit *g_chat = nullptr;
 QPlainTextEdit *g_whispers = nullptr;
-QListWidget *g_roomlist = nullptr;
 
 // Long runs would otherwise fill the panes to their line limit with long
-// lines and spend the fuzzer's memory there.
+// lines and spend the fuzzer's memory there. The user list bounds itself.
 constexpr int kPaneCharactersBeforeClearing = 2'000'000;
 
 bool paneIsFull(const QPlainTextEdit *pane)
@@ -42,28 +39,19 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     g_window = new TorvalMain;
     g_chat = g_window->findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
     g_whispers = g_window->findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
-    g_roomlist = g_window->findChild<QListWidget *>(QStringLiteral("Roomlist"));
-    if (!g_chat || !g_whispers || !g_roomlist)
+    if (!g_chat || !g_whispers)
         std::abort();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FuzzedDataProvider input(data, size);
-    while (input.remaining_bytes() > 0) {
-        const size_t length = input.ConsumeIntegralInRange<size_t>(0, input.remaining_bytes());
-        const std::string arrival = input.ConsumeBytesAsString(length);
-        g_window->link()->feedBytesForTesting(QByteArrayView(arrival.data(), qsizetype(arrival.size())));
-    }
-    // Ends any unfinished line, so that each input starts from a clean framer.
-    g_window->link()->feedBytesForTesting("\n");
+    feedArrivals(g_window->link(), data, size);
     QCoreApplication::processEvents();
 
     if (paneIsFull(g_chat) || paneIsFull(g_whispers)) {
         g_chat->clear();
         g_whispers->clear();
-        g_roomlist->clear();
     }
     return 0;
 }
