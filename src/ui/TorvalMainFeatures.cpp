@@ -105,18 +105,18 @@ void TorvalMain::logLine(const QString &line)
 void TorvalMain::noteMessage(const ChatEvent &event, BodyWriter writeBody)
 {
     const bool whisper = event.kind == ChatEvent::Kind::Whisper;
-    if (features->log.isEnabled()) {
+    const bool mention = !whisper && mentionsName(event.text, LoginName)
+                         && event.name.compare(LoginName, Qt::CaseInsensitive) != 0;
+    const bool marked = mention && features->mentionsOn;
+    if (features->log.isEnabled() || marked) {
+        // Built once, into a reused buffer, for both the log and the mention mark.
         QString &body = features->lineBuffer;
         body.clear();
         writeBody(body, event.name, event.text);
-        features->log.append(body); // whole: only the pane cuts long lines
-    }
-    const bool mention = !whisper && mentionsName(event.text, LoginName)
-                         && event.name.compare(LoginName, Qt::CaseInsensitive) != 0;
-    if (mention && features->mentionsOn) {
-        QString shown;
-        writeBody(shown, event.name, event.text);
-        features->chatMarks->markNextMention(shown);
+        if (features->log.isEnabled())
+            features->log.append(body); // whole: only the pane cuts long lines
+        if (marked)
+            features->chatMarks->markNextMention(body);
     }
     if (!(whisper || mention) || !features->alertsOn || isActiveWindow())
         return;
