@@ -6,6 +6,21 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+namespace {
+// A log writing into a temporary folder for one server.
+struct OpenLog {
+    explicit OpenLog(const char *server) : server(QLatin1String(server))
+    {
+        log.setFolder(dir.path());
+        log.setServer(this->server);
+    }
+    QString file(const char *day) const { return dir.path() + u'/' + server + u'/' + QLatin1String(day) + ".log"; }
+    QString server;
+    QTemporaryDir dir;
+    ChatLog log;
+};
+} // namespace
+
 class tst_chatlog : public QObject
 {
     Q_OBJECT
@@ -28,43 +43,34 @@ private slots:
 
     void linesInOrderWithDatePrefix()
     {
-        QTemporaryDir dir;
-        ChatLog log;
-        log.setFolder(dir.path());
-        log.setServer(QStringLiteral("chat.example.net"));
-        log.append(QStringLiteral("<anna> hello"));
+        OpenLog open("chat.example.net");
+        open.log.append(QStringLiteral("<anna> hello"));
         m_now = m_now.addSecs(1);
-        log.append(QStringLiteral("<FROM: bo> h\u00e9 <b>x</b> \x1b[31mred\nline"));
-        const QString path = dir.path() + "/chat.example.net/2026-03-14.log";
+        open.log.append(QStringLiteral("<FROM: bo> h\u00e9 <b>x</b> \x1b[31mred\nline"));
+        const QString path = open.file("2026-03-14");
         QVERIFY(!QFile::exists(path) || read(path).isEmpty()); // buffered until flushed
-        log.flush();
+        open.log.flush();
         QCOMPARE(read(path), QByteArray("2026-03-14 23:59:58 <anna> hello\n"
                                         "2026-03-14 23:59:59 <FROM: bo> h\xc3\xa9 <b>x</b> \xef\xbf\xbd[31mred\xef\xbf\xbdline\n"));
     }
 
     void flushesWithinASecond()
     {
-        QTemporaryDir dir;
-        ChatLog log;
-        log.setFolder(dir.path());
-        log.setServer(QStringLiteral("s"));
-        log.append(QStringLiteral("one"));
-        QTRY_COMPARE_WITH_TIMEOUT(read(dir.path() + "/s/2026-03-14.log"),
+        OpenLog open("s");
+        open.log.append(QStringLiteral("one"));
+        QTRY_COMPARE_WITH_TIMEOUT(read(open.file("2026-03-14")),
                                   QByteArray("2026-03-14 23:59:58 one\n"), 2000);
     }
 
     void dayChangeStartsANewFile()
     {
-        QTemporaryDir dir;
-        ChatLog log;
-        log.setFolder(dir.path());
-        log.setServer(QStringLiteral("s"));
-        log.append(QStringLiteral("before midnight"));
+        OpenLog open("s");
+        open.log.append(QStringLiteral("before midnight"));
         m_now = m_now.addSecs(3);
-        log.append(QStringLiteral("after midnight"));
-        log.flush();
-        QCOMPARE(read(dir.path() + "/s/2026-03-14.log"), QByteArray("2026-03-14 23:59:58 before midnight\n"));
-        QCOMPARE(read(dir.path() + "/s/2026-03-15.log"), QByteArray("2026-03-15 00:00:01 after midnight\n"));
+        open.log.append(QStringLiteral("after midnight"));
+        open.log.flush();
+        QCOMPARE(read(open.file("2026-03-14")), QByteArray("2026-03-14 23:59:58 before midnight\n"));
+        QCOMPARE(read(open.file("2026-03-15")), QByteArray("2026-03-15 00:00:01 after midnight\n"));
     }
 
     void unwritableFolderPausesWithOneReport()
