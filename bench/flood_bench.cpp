@@ -2,7 +2,8 @@
 // A gateway flood into a real main window, end to end over local TCP, and the
 // cost of one pane append as the pane fills; beside them the baseline of
 // rebuilding the pane's whole text per line.
-#include "reception/EventLine.h"
+#include "protocol/EventCutter.h"
+#include "reception/DisplayText.h"
 #include "reception/TextCodec.h"
 #include "session/ChatLink.h"
 #include "session/Globals.h"

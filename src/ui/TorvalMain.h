@@ -2,7 +2,7 @@
 #pragma once
 
 #include "layout/Layout.h"
-#include "reception/ChatEvent.h"
+#include "protocol/ChatEvent.h"
 #include "reception/Roster.h"
 #include "ui/Twips.h"
 

@@ -4,7 +4,7 @@
 #include "outgoing/CommandLines.h"
 #include "outgoing/IdleTick.h"
 #include "outgoing/TypedLine.h"
-#include "reception/EventLine.h"
+#include "reception/DisplayText.h"
 #include "session/ChatLink.h"
 #include "session/Globals.h"
 #include "settings/Settings.h"

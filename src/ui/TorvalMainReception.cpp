@@ -4,7 +4,6 @@
 #include "ui/TorvalMain.h"
 
 #include "reception/DisplayText.h"
-#include "reception/EventLine.h"
 #include "ui/DisplayPane.h"
 
 #include <QLabel>

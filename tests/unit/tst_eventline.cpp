@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The cutting functions' edge cases on their own. The rows of the message and
 // roster example tables run through the link in tst_chatlink.cpp.
-#include "reception/ChatEvent.h"
-#include "reception/EventLine.h"
+#include "protocol/ChatEvent.h"
+#include "protocol/EventCutter.h"
 
 #include <QTest>
 

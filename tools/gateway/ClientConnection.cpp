@@ -2,6 +2,7 @@
 #include "ClientConnection.h"
 
 #include "Protocol.h"
+#include "protocol/Handshake.h"
 
 #include <cerrno>
 #include <cstring>
@@ -248,27 +249,26 @@ bool ClientConnection::readChunk()
 
 void ClientConnection::takeBytes(QByteArrayView data)
 {
-    static constexpr char kModeBytes[] = {0x03, 0x04};
     while (m_state == State::Mode && !data.isEmpty()) {
-        if (data.front() != kModeBytes[m_modeBytesSeen]) {
+        if (data.front() != Handshake::kModeBytes[m_modeBytesSeen]) {
             failHandshake("Unsupported protocol.");
             return;
         }
         data = data.sliced(1);
-        if (++m_modeBytesSeen == int(sizeof kModeBytes))
+        if (++m_modeBytesSeen == Handshake::kModeBytes.size())
             m_state = State::Filler;
     }
     if (!data.isEmpty())
-        m_reader.append(data);
+        m_framer.append(data);
 }
 
-bool ClientConnection::nextLine(QByteArray &line)
+bool ClientConnection::nextLine(QByteArrayView &line)
 {
     // An endless overlong line must not keep one call reading forever.
     int chunksLeft = kChunksPerCall;
     while (m_state != State::Closing) {
-        const LineReader::Result result = m_reader.next(line);
-        if (result == LineReader::Result::NeedMore) {
+        const LineFramer::Result result = m_framer.next(line);
+        if (result == LineFramer::Result::NeedMore) {
             if (m_peerClosed) {
                 close();
                 return false;
@@ -283,7 +283,7 @@ bool ClientConnection::nextLine(QByteArray &line)
         }
         if (m_state != State::Chatting)
             handleHandshakeLine(result, line);
-        else if (result == LineReader::Result::Line)
+        else if (result == LineFramer::Result::Line)
             return true;
         else
             send(Protocol::errorLine("That line is too long."));
@@ -291,9 +291,9 @@ bool ClientConnection::nextLine(QByteArray &line)
     return false;
 }
 
-void ClientConnection::handleHandshakeLine(LineReader::Result result, const QByteArray &line)
+void ClientConnection::handleHandshakeLine(LineFramer::Result result, QByteArrayView line)
 {
-    if (result == LineReader::Result::Overlong) {
+    if (result == LineFramer::Result::Overlong) {
         failHandshake("Bad login.");
         return;
     }
@@ -302,16 +302,16 @@ void ClientConnection::handleHandshakeLine(LineReader::Result result, const QByt
         // The mode bytes are followed by two empty lines.
         if (!line.isEmpty())
             failHandshake("Bad login.");
-        else if (++m_fillerLinesSeen == 2)
+        else if (++m_fillerLinesSeen == Handshake::kEmptyLines)
             m_state = State::Name;
         break;
     case State::Name:
-        m_name = line;
+        m_name = line.toByteArray();
         m_state = State::Password;
         break;
     case State::Password:
         m_state = State::AwaitingLogin;
-        emit loginRequested(m_name, line);
+        emit loginRequested(m_name, line.toByteArray());
         break;
     case State::Mode:
     case State::AwaitingLogin:

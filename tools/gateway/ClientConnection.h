@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "LineReader.h"
+#include "protocol/LineFramer.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -66,7 +66,8 @@ public:
 
     // The next chat line, after handling the handshake lines before it. False
     // when no complete line is buffered; reading the socket resumes then.
-    bool nextLine(QByteArray &line);
+    // The view stays valid until the next call.
+    bool nextLine(QByteArrayView &line);
 
     // Answers loginRequested(): from now on lines come from nextLine().
     void acceptLogin();
@@ -95,7 +96,7 @@ private:
     void onReadable();
     bool readChunk();
     void takeBytes(QByteArrayView data);
-    void handleHandshakeLine(LineReader::Result result, const QByteArray &line);
+    void handleHandshakeLine(LineFramer::Result result, QByteArrayView line);
     void failHandshake(QByteArrayView message);
     void consume(qsizetype written);
     void releaseQueue();
@@ -110,7 +111,7 @@ private:
     QSocketNotifier m_writeNotifier;
     QHostAddress m_address;
     QString m_peer;
-    LineReader m_reader;
+    LineFramer m_framer;
     QTimer m_loginTimer;
     QTimer m_graceTimer;
     QTimer m_holdTimer;

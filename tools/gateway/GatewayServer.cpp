@@ -202,7 +202,7 @@ void GatewayServer::runPass()
 // True when the client still has lines and may go on in the next pass.
 bool GatewayServer::takeTurn(ClientConnection *connection, qint64 nowNs)
 {
-    QByteArray line;
+    QByteArrayView line;
     const qint64 deliveredBefore = m_deliveries;
     for (int i = 0; i < kLinesPerTurn && m_deliveries - deliveredBefore < kDeliveriesPerTurn; ++i) {
         User *user = m_userByConnection.value(connection);
@@ -336,7 +336,7 @@ QByteArray GatewayServer::uniqueName(const QByteArray &name) const
     }
 }
 
-void GatewayServer::onLine(ClientConnection *connection, const QByteArray &line)
+void GatewayServer::onLine(ClientConnection *connection, QByteArrayView line)
 {
     User *user = m_userByConnection.value(connection);
     if (!user)

@@ -111,7 +111,7 @@ private:
 
     void onLoginRequested(ClientConnection *connection, const QByteArray &name,
                           const QByteArray &password);
-    void onLine(ClientConnection *connection, const QByteArray &line);
+    void onLine(ClientConnection *connection, QByteArrayView line);
     void onClosed(ClientConnection *connection);
 
     void talk(User *user, const QByteArray &text);

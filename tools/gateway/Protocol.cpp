@@ -5,32 +5,6 @@ namespace Protocol {
 
 namespace {
 
-QByteArray presence(QByteArrayView head, QByteArrayView name, QByteArrayView flags)
-{
-    QByteArray line;
-    line.reserve(head.size() + name.size() + flags.size() + 3);
-    line.append(head).append(name).append(' ').append(flags).append("\r\n");
-    return line;
-}
-
-QByteArray message(QByteArrayView head, QByteArrayView name, QByteArrayView flags,
-                   QByteArrayView text)
-{
-    QByteArray line;
-    line.reserve(head.size() + name.size() + flags.size() + text.size() + 6);
-    line.append(head).append(name).append(' ').append(flags);
-    line.append(" \"").append(text).append("\"\r\n");
-    return line;
-}
-
-QByteArray quoted(QByteArrayView head, QByteArrayView text)
-{
-    QByteArray line;
-    line.reserve(head.size() + text.size() + 4);
-    line.append(head).append('"').append(text).append("\"\r\n");
-    return line;
-}
-
 qsizetype skipSpaces(QByteArrayView s, qsizetype i)
 {
     while (i < s.size() && s[i] == ' ')
@@ -75,51 +49,6 @@ Command::Kind commandKind(QByteArrayView word)
 }
 
 } // namespace
-
-QByteArray userLine(QByteArrayView name, QByteArrayView flags)
-{
-    return presence("1001 USER ", name, flags);
-}
-
-QByteArray joinLine(QByteArrayView name, QByteArrayView flags)
-{
-    return presence("1002 JOIN ", name, flags);
-}
-
-QByteArray leaveLine(QByteArrayView name, QByteArrayView flags)
-{
-    return presence("1003 LEAVE ", name, flags);
-}
-
-QByteArray whisperLine(QByteArrayView name, QByteArrayView flags, QByteArrayView text)
-{
-    return message("1004 WHISPER ", name, flags, text);
-}
-
-QByteArray talkLine(QByteArrayView name, QByteArrayView flags, QByteArrayView text)
-{
-    return message("1005 TALK ", name, flags, text);
-}
-
-QByteArray emoteLine(QByteArrayView name, QByteArrayView flags, QByteArrayView text)
-{
-    return message("1023 EMOTE ", name, flags, text);
-}
-
-QByteArray channelLine(QByteArrayView channel)
-{
-    return quoted("1007 CHANNEL ", channel);
-}
-
-QByteArray infoLine(QByteArrayView text)
-{
-    return quoted("1018 INFO ", text);
-}
-
-QByteArray errorLine(QByteArrayView text)
-{
-    return quoted("1019 ERROR ", text);
-}
 
 Command parseCommand(QByteArrayView line)
 {

@@ -6,27 +6,19 @@
 #include <QHash>
 #include <QString>
 
+#include "protocol/EventBuilder.h"
+#include "protocol/EventCodes.h"
+
 #include <optional>
 
-// Pure formatting and parsing for the chat line protocol. Names and texts are
-// raw bytes (Windows-1252 or UTF-8) and pass through untouched.
+// The gateway's side of the chat line protocol: commands, names, accounts.
+// Names and texts are raw bytes (Windows-1252 or UTF-8) and pass through untouched.
 namespace Protocol {
 
-inline constexpr QByteArrayView kOperatorFlags = "0002";
-inline constexpr QByteArrayView kUserFlags = "0010";
+inline constexpr QByteArrayView kOperatorFlags = EventFlags::Operator;
+inline constexpr QByteArrayView kUserFlags = EventFlags::User;
 inline constexpr qsizetype kMaxNameLength = 64;
 inline constexpr qsizetype kMaxChannelNameLength = 64;
-
-// Server event lines, each terminated by "\r\n".
-QByteArray userLine(QByteArrayView name, QByteArrayView flags);   // 1001 USER
-QByteArray joinLine(QByteArrayView name, QByteArrayView flags);   // 1002 JOIN
-QByteArray leaveLine(QByteArrayView name, QByteArrayView flags);  // 1003 LEAVE
-QByteArray whisperLine(QByteArrayView name, QByteArrayView flags, QByteArrayView text); // 1004
-QByteArray talkLine(QByteArrayView name, QByteArrayView flags, QByteArrayView text);    // 1005
-QByteArray emoteLine(QByteArrayView name, QByteArrayView flags, QByteArrayView text);   // 1023
-QByteArray channelLine(QByteArrayView channel);                   // 1007 CHANNEL
-QByteArray infoLine(QByteArrayView text);                         // 1018 INFO
-QByteArray errorLine(QByteArrayView text);                        // 1019 ERROR
 
 struct Command
 {

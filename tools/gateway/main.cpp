@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "GatewayLimits.h"
 #include "GatewayServer.h"
-#include "LineReader.h"
 #include "Protocol.h"
+#include "protocol/LineFramer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -104,7 +104,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
             "Local chat server for Vesk Chat. Lines are at most %1 bytes; user and channel names "
             "at most %2 bytes; user names are printable ASCII without spaces or double quotes.")
-                                             .arg(LineReader::kDefaultMaxLength)
+                                             .arg(LineFramer::kMaxLineBytes)
                                              .arg(Protocol::kMaxNameLength));
     parser.addHelpOption();
     parser.addVersionOption();

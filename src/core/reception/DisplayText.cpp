@@ -71,3 +71,73 @@ QString displayName(QStringView name)
     appendDisplayName(shown, name);
     return shown;
 }
+
+namespace {
+
+constexpr char kWhisperPrefix[] = "<FROM: ";
+constexpr char kJoiningChannel[] = "Joining Channel ";
+constexpr char kCaptionOpen[] = "  (";
+
+} // namespace
+
+void writeTalkBody(QString &out, QStringView name, QStringView text)
+{
+    out += u'<';
+    appendDisplayName(out, name);
+    out += QLatin1String("> ");
+    out += text;
+}
+
+void writeWhisperBody(QString &out, QStringView name, QStringView text)
+{
+    out += QLatin1String(kWhisperPrefix);
+    appendDisplayName(out, name);
+    out += QLatin1String("> ");
+    out += text;
+}
+
+void writeEmoteBody(QString &out, QStringView name, QStringView text)
+{
+    out += u'<';
+    appendDisplayName(out, name);
+    out += u' ';
+    out += text;
+    out += QLatin1String("> ");
+}
+
+namespace {
+
+QString written(void (*write)(QString &, QStringView, QStringView), const QString &name, const QString &text)
+{
+    QString body;
+    body.reserve(name.size() + text.size() + 9);
+    write(body, name, text);
+    return body;
+}
+
+} // namespace
+
+QString talkBody(const QString &name, const QString &text)
+{
+    return written(writeTalkBody, name, text);
+}
+
+QString whisperBody(const QString &name, const QString &text)
+{
+    return written(writeWhisperBody, name, text);
+}
+
+QString emoteBody(const QString &name, const QString &text)
+{
+    return written(writeEmoteBody, name, text);
+}
+
+QString channelAnnouncement(const QString &channel)
+{
+    return QLatin1String(kJoiningChannel) + displayName(channel) + QLatin1Char('.');
+}
+
+QString channelCaption(const QString &channel, int entries)
+{
+    return displayName(channel) + QLatin1String(kCaptionOpen) + QString::number(entries) + QLatin1Char(')');
+}

@@ -45,3 +45,18 @@ void cutForDisplay(QString &out, qsizetype from, qsizetype limit);
 
 // The same as a string: a channel or a user-list entry as shown.
 QString displayName(QStringView name);
+
+// The bodies of display lines: "<name> text" (talk, and the user's own
+// lines), "<FROM: name> text" (whispers) and "<name text> " (emotes). Names
+// are shown by the name rules above. The writers append the body to
+// out, so that a pane line is built once, in place.
+void writeTalkBody(QString &out, QStringView name, QStringView text);
+void writeWhisperBody(QString &out, QStringView name, QStringView text);
+void writeEmoteBody(QString &out, QStringView name, QStringView text);
+QString talkBody(const QString &name, const QString &text);
+QString whisperBody(const QString &name, const QString &text);
+QString emoteBody(const QString &name, const QString &text);
+// "Joining Channel " + the channel by the name rules + ".".
+QString channelAnnouncement(const QString &channel);
+// The channel's name by the name rules, then "  (" + entries + ")".
+QString channelCaption(const QString &channel, int entries);

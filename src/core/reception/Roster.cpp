@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "reception/Roster.h"
 
-#include "reception/EventLine.h"
+#include "protocol/EventCutter.h"
 
 namespace {
 int lowBit(int i)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "session/ChatLink.h"
 
+#include "protocol/Handshake.h"
 #include "reception/TextCodec.h"
 
 #include <QElapsedTimer>
@@ -10,7 +11,7 @@
 namespace {
 
 // The two mode bytes, then two empty lines; the name and password lines follow.
-const QByteArray kHandshakePrefix("\x03\x04\r\n\r\n", 6);
+const QByteArray kHandshakePrefix = Handshake::kPrefix.toByteArray();
 constexpr char kLineEnd[] = "\r\n";
 
 // The socket buffers at most this much; beyond it TCP holds the server back

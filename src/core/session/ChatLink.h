@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "reception/ChatEvent.h"
-#include "reception/LineFramer.h"
+#include "protocol/ChatEvent.h"
+#include "protocol/LineFramer.h"
 
 #include <QAbstractSocket>
 #include <QObject>

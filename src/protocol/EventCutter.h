@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "protocol/EventCodes.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -12,12 +14,20 @@
 // outside the BMP being one; L is the line's length, its carriage return
 // included.
 
-// Where the user name starts in each kind of user event line.
+// Where the user name starts in each kind of user event line: just after the head.
 inline constexpr int kUserNameStart = 11;    // "1001" and "1002"
 inline constexpr int kLeaveNameStart = 12;   // "1003"
 inline constexpr int kWhisperNameStart = 14; // "1004"
 inline constexpr int kTalkNameStart = 11;    // "1005"
 inline constexpr int kEmoteNameStart = 12;   // "1023"
+// Where a channel line's name starts, after the head and the opening quote.
+inline constexpr int kChannelNameStart = 15;
+
+static_assert(kUserNameStart == EventCode::User.head.size() + 1 && kUserNameStart == EventCode::Join.head.size() + 1
+              && kLeaveNameStart == EventCode::Leave.head.size() + 1
+              && kWhisperNameStart == EventCode::Whisper.head.size() + 1
+              && kTalkNameStart == EventCode::Talk.head.size() + 1 && kEmoteNameStart == EventCode::Emote.head.size() + 1
+              && kChannelNameStart == EventCode::Channel.head.size() + 2);
 
 // The position P of the flags field: the first P after nameStart such that
 // the character before P is a space, the four from P are hexadecimal digits
@@ -46,18 +56,3 @@ std::optional<QString> cutChannelName(QStringView line);
 
 // Only the space character, not other white space, as the roster compares entries.
 QStringView trimSpaces(QStringView text);
-
-// The bodies of display lines: "<name> text" (talk, and the user's own
-// lines), "<FROM: name> text" (whispers) and "<name text> " (emotes). Names
-// are shown by the rules of DisplayText.h. The writers append the body to
-// out, so that a pane line is built once, in place.
-void writeTalkBody(QString &out, QStringView name, QStringView text);
-void writeWhisperBody(QString &out, QStringView name, QStringView text);
-void writeEmoteBody(QString &out, QStringView name, QStringView text);
-QString talkBody(const QString &name, const QString &text);
-QString whisperBody(const QString &name, const QString &text);
-QString emoteBody(const QString &name, const QString &text);
-// "Joining Channel " + the channel by the name rules + ".".
-QString channelAnnouncement(const QString &channel);
-// The channel's name by the name rules, then "  (" + entries + ")".
-QString channelCaption(const QString &channel, int entries);

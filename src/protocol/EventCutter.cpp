@@ -1,19 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "reception/EventLine.h"
+#include "protocol/EventCutter.h"
 
-#include "reception/ChatEvent.h"
-#include "reception/DisplayText.h"
+#include "protocol/ChatEvent.h"
 
 #include <algorithm>
 
 namespace {
 
-constexpr char kWhisperPrefix[] = "<FROM: ";
-constexpr char kJoiningChannel[] = "Joining Channel ";
-constexpr char kCaptionOpen[] = "  (";
-
 constexpr int kRosterCutStart = 11; // every user code is cut from here; for "1003" it is the space before the name
-constexpr int kChannelNameStart = 15;
 
 // UTF-16 units of the character at index i: 2 for a surrogate pair, else 1.
 qsizetype charWidth(QStringView s, qsizetype i)
@@ -170,68 +164,6 @@ QStringView trimSpaces(QStringView text)
     return text.sliced(from, to - from);
 }
 
-void writeTalkBody(QString &out, QStringView name, QStringView text)
-{
-    out += u'<';
-    appendDisplayName(out, name);
-    out += QLatin1String("> ");
-    out += text;
-}
-
-void writeWhisperBody(QString &out, QStringView name, QStringView text)
-{
-    out += QLatin1String(kWhisperPrefix);
-    appendDisplayName(out, name);
-    out += QLatin1String("> ");
-    out += text;
-}
-
-void writeEmoteBody(QString &out, QStringView name, QStringView text)
-{
-    out += u'<';
-    appendDisplayName(out, name);
-    out += u' ';
-    out += text;
-    out += QLatin1String("> ");
-}
-
-namespace {
-
-QString written(void (*write)(QString &, QStringView, QStringView), const QString &name, const QString &text)
-{
-    QString body;
-    body.reserve(name.size() + text.size() + 9);
-    write(body, name, text);
-    return body;
-}
-
-} // namespace
-
-QString talkBody(const QString &name, const QString &text)
-{
-    return written(writeTalkBody, name, text);
-}
-
-QString whisperBody(const QString &name, const QString &text)
-{
-    return written(writeWhisperBody, name, text);
-}
-
-QString emoteBody(const QString &name, const QString &text)
-{
-    return written(writeEmoteBody, name, text);
-}
-
-QString channelAnnouncement(const QString &channel)
-{
-    return QLatin1String(kJoiningChannel) + displayName(channel) + QLatin1Char('.');
-}
-
-QString channelCaption(const QString &channel, int entries)
-{
-    return displayName(channel) + QLatin1String(kCaptionOpen) + QString::number(entries) + QLatin1Char(')');
-}
-
 namespace {
 
 using Kind = ChatEvent::Kind;
@@ -256,22 +188,25 @@ std::optional<ChatEvent> rosterEvent(std::optional<QString> cut, Kind kind)
 std::optional<ChatEvent> cutEvent(const QString &line)
 {
     using Cutter = std::optional<ChatEvent> (*)(const QString &);
+    using EventCode::latin1;
     struct Entry {
-        QStringView code;
+        QLatin1String code;
         Cutter cut; // none: the code is known and needs nothing done
     };
     static constexpr Entry kEvents[] = {
-        {u"1001", [](const QString &l) { return rosterEvent(cutRosterEntry(l), Kind::UserPresent); }},
-        {u"1002", [](const QString &l) { return rosterEvent(cutRosterEntry(l), Kind::UserJoined); }},
-        {u"1003", [](const QString &l) { return rosterEvent(cutLeaveKey(l), Kind::UserLeft); }},
-        {u"1004", [](const QString &l) { return std::optional(message(l, Kind::Whisper, kWhisperNameStart)); }},
-        {u"1005", [](const QString &l) { return std::optional(message(l, Kind::Talk, kTalkNameStart)); }},
-        {u"1007", [](const QString &l) { return rosterEvent(cutChannelName(l), Kind::Channel); }},
-        {u"1018", [](const QString &l) { return std::optional(ChatEvent{Kind::Info, {}, cutInfoText(l)}); }},
-        {u"1023", [](const QString &l) { return std::optional(message(l, Kind::Emote, kEmoteNameStart)); }},
-        {u"1019", nullptr},
-        {u"2000", nullptr},
-        {u"2010", nullptr},
+        {latin1(EventCode::User.code), [](const QString &l) { return rosterEvent(cutRosterEntry(l), Kind::UserPresent); }},
+        {latin1(EventCode::Join.code), [](const QString &l) { return rosterEvent(cutRosterEntry(l), Kind::UserJoined); }},
+        {latin1(EventCode::Leave.code), [](const QString &l) { return rosterEvent(cutLeaveKey(l), Kind::UserLeft); }},
+        {latin1(EventCode::Whisper.code),
+         [](const QString &l) { return std::optional(message(l, Kind::Whisper, kWhisperNameStart)); }},
+        {latin1(EventCode::Talk.code), [](const QString &l) { return std::optional(message(l, Kind::Talk, kTalkNameStart)); }},
+        {latin1(EventCode::Channel.code), [](const QString &l) { return rosterEvent(cutChannelName(l), Kind::Channel); }},
+        {latin1(EventCode::Info.code), [](const QString &l) { return std::optional(ChatEvent{Kind::Info, {}, cutInfoText(l)}); }},
+        {latin1(EventCode::Emote.code),
+         [](const QString &l) { return std::optional(message(l, Kind::Emote, kEmoteNameStart)); }},
+        {latin1(EventCode::Error.code), nullptr},
+        {latin1(EventCode::NoAction2000), nullptr},
+        {latin1(EventCode::NoAction2010), nullptr},
     };
     const QStringView code = QStringView(line).left(4);
     for (const Entry &entry : kEvents) {

@@ -7,7 +7,8 @@
 #include <optional>
 
 // One received event line, cut into what the window shows. The link hands
-// them to the window in the order they arrived, one batch per slice.
+// them to the window in the order they arrived, one batch per slice. The
+// event-code table that makes them is cutEvent's (EventCutter.cpp).
 struct ChatEvent {
     enum class Kind {
         Talk,        // "1005": name said text
