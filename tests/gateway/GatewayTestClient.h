@@ -12,6 +12,10 @@
 #include <deque>
 #include <memory>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace GatewayTest {
 
 inline constexpr int kTimeout = 5000;
@@ -20,6 +24,24 @@ using Lines = QByteArrayList;
 inline QByteArray loginBytes(const QByteArray &name, const QByteArray &password)
 {
     return "\x03\x04\r\n\r\n" + name + "\r\n" + password + "\r\n";
+}
+
+// A client that logs in and then never reads, with a tiny receive window so
+// that once the kernel's buffers are full the server's queue for it fills
+// after a few kilobytes. Returns its descriptor, or -1.
+inline int stuckClient(quint16 port, const QByteArray &name = "stuck")
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int window = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    const sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    const QByteArray login = loginBytes(name, "pw");
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
+        || ::write(fd, login.constData(), size_t(login.size())) != login.size()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 inline QByteArray info(const QByteArray &text) { return "1018 INFO \"" + text + "\"\r\n"; }

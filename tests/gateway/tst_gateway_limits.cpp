@@ -5,8 +5,6 @@
 
 #include <QtTest>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace GatewayTest;
@@ -15,21 +13,6 @@ namespace {
 
 constexpr int kFloodTimeoutMs = 10 * 1000;
 const qint64 kUnlimited = qint64(1) << 40;
-
-// A logged-in client that never reads, with a tiny receive window so that the
-// server's queue for it fills after a few kilobytes.
-int stuckClient(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int window = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-    const sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    const QByteArray login = loginBytes("stuck", "pw");
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
-        || ::write(fd, login.constData(), size_t(login.size())) != login.size())
-        return -1;
-    return fd;
-}
 
 } // namespace
 
