@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "Protocol.h"
+#include "Names.h"
 #include "gateway/GatewayTestClient.h"
 
 #include <QtTest>
@@ -68,7 +68,7 @@ private slots:
         QFETCH(QByteArray, reply);
 
         if (useAccounts)
-            gw.server->setAccounts(*Protocol::parseAccounts("# users\r\nalice:secret\r\n\r\nbob:a:b\n"));
+            gw.server->setAccounts(*Names::parseAccounts("# users\r\nalice:secret\r\n\r\nbob:a:b\n"));
         QVERIFY(gw.add("guest").login(""));
         Client &client = gw.add();
         for (const QByteArray &chunk : chunks) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "GatewayLimits.h"
 #include "GatewayServer.h"
-#include "Protocol.h"
+#include "Names.h"
 #include "protocol/LineFramer.h"
 
 #include <QCommandLineParser>
@@ -105,7 +105,7 @@ int main(int argc, char *argv[])
             "Local chat server for Vesk Chat. Lines are at most %1 bytes; user and channel names "
             "at most %2 bytes; user names are printable ASCII without spaces or double quotes.")
                                              .arg(LineFramer::kMaxLineBytes)
-                                             .arg(Protocol::kMaxNameLength));
+                                             .arg(Names::kMaxNameLength));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
@@ -160,7 +160,7 @@ int main(int argc, char *argv[])
             return 2;
         }
         QString error;
-        const auto accounts = Protocol::parseAccounts(file.readAll(), &error);
+        const auto accounts = Names::parseAccounts(file.readAll(), &error);
         if (!accounts) {
             printToStderr(QStringLiteral("%1: %2").arg(path, error));
             return 2;

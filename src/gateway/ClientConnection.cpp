@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ClientConnection.h"
 
-#include "Protocol.h"
+#include "protocol/EventBuilder.h"
 #include "protocol/Handshake.h"
 
 #include <cerrno>

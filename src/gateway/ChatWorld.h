@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "ClientConnection.h"
+#include "GatewayLimits.h"
+#include "Scheduler.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <optional>
+
+// The chat world: logged-in users, channels with their operators, squelch
+// lists, and bans while their channel is in use. It handles one line at a
+// time, as the scheduler gives it, through the command table (Commands.cpp),
+// and writes to connections but never reads them.
+class ChatWorld : public QObject
+{
+    Q_OBJECT
+
+public:
+    static inline const QByteArray kLobbyChannel = "Lobby";
+    static inline const QByteArray kVoidChannel = "The Void";
+
+    ChatWorld(const GatewayLimits &limits, Scheduler &scheduler, QObject *parent = nullptr);
+    ~ChatWorld() override;
+
+    // With accounts set, non-anonymous users need a matching name:password.
+    void setAccounts(const QHash<QByteArray, QByteArray> &accounts) { m_accounts = accounts; }
+
+    int userCount() const { return int(m_users.size()); }
+    qsizetype banCount(const QByteArray &channel) const;
+    bool isLoggedIn(const ClientConnection *connection) const { return m_userByConnection.contains(connection); }
+
+    // Logs the user in and puts it into the lobby, or refuses the connection
+    // saying why. True when it is logged in.
+    bool logIn(ClientConnection *connection, const QByteArray &name, const QByteArray &password);
+    // One chat line of a logged-in user; the list its sender must wait on, or null.
+    Scheduler::WaitList *handleLine(ClientConnection *connection, QByteArrayView line);
+    // The reader no longer holds its channel back: the channel's senders go on.
+    void readerCaughtUp(const ClientConnection *connection);
+    // The user of a closed connection leaves.
+    void connectionClosed(ClientConnection *connection);
+
+signals:
+    // One line per login, channel change and disconnect.
+    void logMessage(const QString &message);
+
+private:
+    struct Channel;
+
+    struct User
+    {
+        ClientConnection *connection = nullptr;
+        QByteArray name;
+        Channel *channel = nullptr;
+        QSet<QByteArray> squelched; // case-folded names
+    };
+
+    struct Channel
+    {
+        QByteArray name;
+        QByteArray key;
+        QList<User *> members; // in order of arrival; the first one is the operator
+        Scheduler::WaitList waiting; // senders paused until the members catch up
+    };
+
+    // What follows a command word, cut as its row of the command table says.
+    struct Arguments
+    {
+        QByteArrayView target; // a user name, or the channel name for /join
+        QByteArrayView text;   // talk, emote or whisper text, or a kick or ban reason
+    };
+    struct Command;
+    static const Command *findCommand(QByteArrayView word);
+
+    // The command table's handlers (Commands.cpp).
+    void runLine(User *user, QByteArrayView line);
+    void talk(User *user, const Arguments &arguments);
+    void emote(User *user, const Arguments &arguments);
+    void whisper(User *user, const Arguments &arguments);
+    void join(User *user, const Arguments &arguments);
+    void whois(User *user, const Arguments &arguments);
+    void kick(User *user, const Arguments &arguments);
+    void ban(User *user, const Arguments &arguments);
+    void squelch(User *user, const Arguments &arguments);
+    void unsquelch(User *user, const Arguments &arguments);
+    void kickOrBan(User *user, const Arguments &arguments, bool ban);
+    void setSquelched(User *user, QByteArrayView target, bool on);
+
+    QByteArray checkLogin(const QByteArray &name, const QByteArray &password) const;
+    QByteArray uniqueName(const QByteArray &name) const;
+    User *findUser(QByteArrayView name) const;
+    bool isBanned(const User *user, QByteArrayView channelName) const;
+    static bool isOperator(const User *user);
+    static QByteArrayView flags(const User *user);
+
+    void enterChannel(User *user, const QByteArray &channelName, bool logChange);
+    void leaveChannel(User *user);
+    void sendChannelState(User *user);
+    // Sends line to every member of channel except `except`; members who
+    // squelched `author` are skipped. True when a recipient is now too far behind.
+    bool broadcast(Channel *channel, const QByteArray &line, const User *except = nullptr,
+                   const User *author = nullptr);
+    // True when the recipient is now too far behind.
+    bool sendTo(const User *user, const QByteArray &line);
+
+    void log(const ClientConnection *connection, const QString &what);
+
+    GatewayLimits m_limits;
+    Scheduler &m_scheduler;
+    std::optional<QHash<QByteArray, QByteArray>> m_accounts;
+    bool m_senderMustWait = false; // set while handling a line
+    std::map<QByteArray, std::unique_ptr<User>> m_users; // by case-folded name
+    QHash<const ClientConnection *, User *> m_userByConnection;
+    std::map<QByteArray, std::unique_ptr<Channel>> m_channels; // by case-folded name
+    QHash<QByteArray, QSet<QByteArray>> m_bans; // channel -> user names, folded; only for channels in use
+};

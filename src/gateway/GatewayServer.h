@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "ChatWorld.h"
+#include "GatewayLimits.h"
+#include "Listener.h"
+#include "Scheduler.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+// The local chat gateway, put together from its three parts: the Listener
+// accepts and admits connections, the Scheduler decides whose lines are
+// handled when and flushes output, and the ChatWorld runs each line through
+// its command table. This class only wires them up.
+class GatewayServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit GatewayServer(const GatewayLimits &limits = {}, QObject *parent = nullptr);
+    ~GatewayServer() override;
+
+    bool listen(const QHostAddress &address, quint16 port) { return m_listener.listen(address, port); }
+    quint16 serverPort() const { return m_listener.serverPort(); }
+    QString errorString() const { return m_listener.errorString(); }
+
+    // With accounts set, non-anonymous users need a matching name:password.
+    void setAccounts(const QHash<QByteArray, QByteArray> &accounts) { m_world.setAccounts(accounts); }
+
+    int userCount() const { return m_world.userCount(); }
+    int connectionCount() const { return m_listener.connectionCount(); }
+    qint64 queuedOutputBytes() const { return m_listener.totals().queuedBytes; }
+    qsizetype banCount(const QByteArray &channel) const { return m_world.banCount(channel); }
+
+signals:
+    // One line per connection event (connect, login, channel change, disconnect).
+    void logMessage(const QString &message);
+
+private:
+    void onAccepted(ClientConnection *connection);
+    void onClosed(ClientConnection *connection);
+
+    Listener m_listener;
+    Scheduler m_scheduler;
+    ChatWorld m_world;
+};
