@@ -114,6 +114,17 @@ private slots:
                      + info("dave is using Vesk Chat in channel The Void.") + error("That is not a valid command.")
                      + error("You are not a channel operator.")},
              {"alice", error("That user is not in this channel.") + error("You cannot kick yourself.")}});
+        // The command table: each command under every name, in any case, and who may use it.
+        const QByteArray waves = "1023 EMOTE bob 0010 \"waves\"\r\n";
+        row("every name of a command", {"bob:/EMOTE waves", "bob:/M dave a", "bob:/WhIsPeR dave b", "bob:/msg dave c",
+                                        "bob:/", "bob:/whoisdave", "bob:/Squelch dave", "bob:/UNSQUELCH dave"},
+            {{"alice", waves}, {"carol", waves},
+             {"dave", "1004 WHISPER bob 0010 \"a\"\r\n1004 WHISPER bob 0010 \"b\"\r\n1004 WHISPER bob 0010 \"c\"\r\n"},
+             {"bob", waves + error("That is not a valid command.") + error("That is not a valid command.")
+                     + info("dave has been squelched.") + info("dave has been unsquelched.")}});
+        row("only the operator kicks and bans", {"bob:/BAN carol spam", "bob:/kick", "alice:/Kick", "alice:/BAN"},
+            {{"bob", error("You are not a channel operator.") + error("You are not a channel operator.")},
+             {"alice", error("Usage: /kick <name> [reason]") + error("Usage: /ban <name> [reason]")}});
         // dave leaves The Void last, so bob becomes its operator.
         row("channel change", {"bob:/channel the void ", "bob:/join THE VOID", "dave:/join Lobby"},
             {{"bob", inVoid + inVoid + "1003 LEAVE dave 0002\r\n" + info("bob is now the channel operator.")},
