@@ -21,15 +21,15 @@ QString printable(QByteArrayView bytes)
     return text;
 }
 
-QByteArray joined(std::initializer_list<QByteArrayView> parts)
+} // namespace
+
+QByteArray ChatWorld::joined(std::initializer_list<QByteArrayView> parts)
 {
     QByteArray result;
     for (const QByteArrayView part : parts)
         result.append(part);
     return result;
 }
-
-} // namespace
 
 ChatWorld::ChatWorld(const GatewayLimits &limits, Scheduler &scheduler, QObject *parent)
     : QObject(parent), m_limits(limits), m_scheduler(scheduler)

@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QString>
 
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -113,6 +114,7 @@ private:
     bool sendTo(const User *user, const QByteArray &line);
 
     void log(const ClientConnection *connection, const QString &what);
+    static QByteArray joined(std::initializer_list<QByteArrayView> parts);
 
     GatewayLimits m_limits;
     Scheduler &m_scheduler;

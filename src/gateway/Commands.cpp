@@ -46,14 +46,6 @@ bool isCommandName(QByteArrayView word, QByteArrayView name)
     return true;
 }
 
-QByteArray joined(std::initializer_list<QByteArrayView> parts)
-{
-    QByteArray result;
-    for (const QByteArrayView part : parts)
-        result.append(part);
-    return result;
-}
-
 } // namespace
 
 struct ChatWorld::Command
