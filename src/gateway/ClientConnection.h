@@ -13,7 +13,7 @@
 #include <deque>
 
 // One client socket: handshake, line framing and the output queue. Knows
-// nothing about users or channels; the server decides when lines are handled
+// nothing about users or channels; the scheduler decides when lines are handled
 // and when output is flushed.
 //
 // The socket is a plain non-blocking descriptor. It is read one chunk at a
