@@ -346,6 +346,8 @@ private slots:
             // The link carries the chat: the server's greeting arrives.
             QTRY_VERIFY(client.canReadLine());
             QCOMPARE(client.readLine(), QByteArray("ok\r\n"));
+            QCOMPARE(connectionSecurityNotice(hostPort, client.isEncrypted(), client.sessionProtocol()),
+                     "Connected securely to " + hostPort + " (TLS 1.3)");
         } else {
             QCOMPARE(untrusted.size(), 1);
             const auto d = untrusted.first().first().value<TrustDecision>();
@@ -445,6 +447,25 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 5000);
         if (!heard.isEmpty())
             QVERIFY2(looksLikeTls(heard), heard.toHex().constData());
+    }
+
+    void securityNotice_data()
+    {
+        QTest::addColumn<bool>("secure");
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("TLS 1.3") << true << int(QSsl::TlsV1_3) << "Connected securely to h:6113 (TLS 1.3)";
+        QTest::newRow("TLS 1.2") << true << int(QSsl::TlsV1_2) << "Connected securely to h:6113 (TLS 1.2)";
+        QTest::newRow("unnamed protocol") << true << int(QSsl::UnknownProtocol) << "Connected securely to h:6113";
+        QTest::newRow("plain") << false << int(QSsl::UnknownProtocol) << "Connected to h:6113 without encryption";
+    }
+
+    void securityNotice()
+    {
+        QFETCH(bool, secure);
+        QFETCH(int, protocol);
+        QFETCH(QString, notice);
+        QCOMPARE(connectionSecurityNotice(QStringLiteral("h:6113"), secure, QSsl::SslProtocol(protocol)), notice);
     }
 
     void tlsRecordsRecognised_data()

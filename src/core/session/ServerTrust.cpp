@@ -221,6 +221,29 @@ TrustDecision decideTrust(const QList<QSslError> &errors, const QString &host, c
     return decision;
 }
 
+QString tlsProtocolName(QSsl::SslProtocol protocol)
+{
+    switch (protocol) {
+    case QSsl::TlsV1_2:
+        return QStringLiteral("TLS 1.2");
+    case QSsl::TlsV1_3:
+        return QStringLiteral("TLS 1.3");
+    case QSsl::DtlsV1_2:
+        return QStringLiteral("DTLS 1.2");
+    default:
+        return {};
+    }
+}
+
+QString connectionSecurityNotice(const QString &hostPort, bool secure, QSsl::SslProtocol protocol)
+{
+    if (!secure)
+        return QStringLiteral("Connected to %1 without encryption").arg(hostPort);
+    const QString name = tlsProtocolName(protocol);
+    return name.isEmpty() ? QStringLiteral("Connected securely to %1").arg(hostPort)
+                          : QStringLiteral("Connected securely to %1 (%2)").arg(hostPort, name);
+}
+
 bool looksLikeTls(QByteArrayView bytes)
 {
     // A record header: content type (alert 21, handshake 22), major version 3, minor 0 to 4.

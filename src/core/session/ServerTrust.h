@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSsl>
 #include <QSslError>
 #include <QString>
 #include <QStringList>
@@ -47,6 +48,12 @@ TrustDecision decideTrust(const QList<QSslError> &errors, const QString &host, c
 
 // A verification failure in plain words; host is the name that was dialled.
 QString tlsErrorReason(const QSslError &error, const QString &host);
+
+// The chat pane's line once a login completes: "Connected securely to X (TLS 1.3)",
+// or "Connected to X without encryption" for a plain link.
+QString connectionSecurityNotice(const QString &hostPort, bool secure, QSsl::SslProtocol protocol);
+// The protocol's usual name ("TLS 1.3"); empty for one without a name.
+QString tlsProtocolName(QSsl::SslProtocol protocol);
 
 // True when bytes that arrived on a plain connection open a TLS record: the
 // server expects a secure connection (a tls:// entry).
