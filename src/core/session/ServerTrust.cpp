@@ -303,6 +303,9 @@ void ServerTrustCheck::onEncrypted()
         m_decision = decideFor({});
     if (m_decision.kind != TrustDecision::Accept) {
         m_decided = true;
+        // At once: nothing already written to the socket may follow the
+        // handshake out to a server that is not trusted.
+        m_socket->abort();
         finish();
         return;
     }
