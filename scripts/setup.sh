@@ -11,6 +11,9 @@ PACKAGES=(
   xvfb xauth x11-utils fonts-dejavu-core
   desktop-file-utils appstream
   dbus-daemon
+  qtkeychain-qt6-dev libsecret-1-0
+  openssl
+  gnome-keyring dbus-bin libsecret-tools
 )
 
 missing=()
