@@ -84,11 +84,13 @@ public:
         kvConfig_Init(&config);
         config.Bucket = m_settings.bucket.constData();
         config.History = 1;
-        config.TTL = m_settings.ttlMs;
+        config.TTL = int64_t(m_settings.ttlMs) * 1000000; // nanoseconds
         config.StorageType = js_FileStorage; // claims outlive a NATS restart
-        if (js_CreateKeyValue(&m_kv, m_js, &config) == NATS_OK)
+        const natsStatus s = js_CreateKeyValue(&m_kv, m_js, &config);
+        if (s == NATS_OK)
             return m_kv;
         m_kv = nullptr;
+        m_lastError = NatsSupport::lastError(s);
         // Another node may have created it at the same moment.
         if (js_KeyValue(&m_kv, m_js, m_settings.bucket.constData()) != NATS_OK)
             m_kv = nullptr;
@@ -104,6 +106,7 @@ public:
                                             m_settings.node.constData(), int(m_settings.node.size()));
         if (s == NATS_OK)
             return NameRegistry::Claim::Won;
+        m_lastError = NatsSupport::lastError(s);
         return isConflict(s) ? NameRegistry::Claim::Taken : NameRegistry::Claim::Unavailable;
     }
 
@@ -144,8 +147,12 @@ public:
         return s == NATS_OK;
     }
 
+    // The last failure, for the log.
+    QByteArray takeError() { return std::exchange(m_lastError, {}); }
+
 private:
     NameRegistrySettings m_settings;
+    QByteArray m_lastError;
     natsConnection *m_connection = nullptr;
     jsCtx *m_js = nullptr;
     kvStore *m_kv = nullptr;
@@ -248,7 +255,10 @@ void NameRegistry::claim(const QByteArray &name)
         const qint64 startedNs = monotonicNs();
         uint64_t revision = 0;
         const Claim result = worker.claim(key, &revision);
-        QMetaObject::invokeMethod(this, [this, key, name, result, revision, startedNs] {
+        const QByteArray error = result == Claim::Unavailable ? worker.takeError() : QByteArray();
+        QMetaObject::invokeMethod(this, [this, key, name, result, revision, startedNs, error] {
+            if (!error.isEmpty())
+                emit logMessage(QStringLiteral("names: cannot claim: %1").arg(QString::fromUtf8(error)));
             if (result == Claim::Won) {
                 m_held.insert(key, Held{name, revision, startedNs + safeForMs() * 1000000});
                 // Already too late (the loop stood still): it must not count as held.
