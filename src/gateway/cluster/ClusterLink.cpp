@@ -401,12 +401,7 @@ void ClusterLink::drainInbox()
     if (dropped != m_droppedSeen) {
         m_stats.dropped = dropped;
         m_droppedSeen = dropped;
-        if (!m_slow) {
-            m_slow = true;
-            emit logMessage(QStringLiteral("cluster: falling behind, dropped messages"));
-            emit slowConsumer();
-        }
-        m_quiet.start();
+        startSlowSpell(QStringLiteral("falling behind, dropped messages"));
     }
     for (Inbox::Item &item : batch) {
         if (!m_inbox)
@@ -416,6 +411,23 @@ void ClusterLink::drainInbox()
         else
             handleMessage(item.subject, item.data);
     }
+    // The inbox posts no new wake-up while one batch follows another.
+    if (m_inbox && batch.size() == size_t(kBatch))
+        QMetaObject::invokeMethod(this, "drainInbox", Qt::QueuedConnection);
+}
+
+// Lines of any channel may be gone: each channel with local members hears so once.
+void ClusterLink::startSlowSpell(const QString &why)
+{
+    m_quiet.start();
+    if (m_slow)
+        return;
+    m_slow = true;
+    emit logMessage(QStringLiteral("cluster: %1").arg(why));
+    emit slowConsumer();
+    const QList<LocalChannel> channels = m_localChannels.values();
+    for (const LocalChannel &channel : channels)
+        reportMissing(channel.name);
 }
 
 // A slow spell ends when the quiet timer runs out without new drops.
@@ -465,12 +477,7 @@ void ClusterLink::handleEvent(int event)
         emit linkDown();
         break;
     case NatsSlowConsumer:
-        if (!m_slow) {
-            m_slow = true;
-            emit logMessage(QStringLiteral("cluster: NATS reports this node as a slow consumer"));
-            emit slowConsumer();
-        }
-        m_quiet.start();
+        startSlowSpell(QStringLiteral("NATS reports this node as a slow consumer"));
         break;
     }
 }

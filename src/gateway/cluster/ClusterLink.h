@@ -166,6 +166,7 @@ private:
     void sweepPeers();
     void reportMissing(const QByteArray &channel);
     void noteDrops();
+    void startSlowSpell(const QString &why);
     void stop(bool sayBye);
     qint64 nowMs() const { return m_clock.elapsed(); }
 
