@@ -669,8 +669,10 @@ void ClusterLink::sendSnapshot(const QByteArray &toNode)
 {
     ClusterMessage snapshot;
     snapshot.kind = Kind::Snapshot;
-    for (const LocalUser &user : std::as_const(m_localUsers))
-        snapshot.members.append({user.name, user.channel, user.flags});
+    for (const LocalUser &user : std::as_const(m_localUsers)) {
+        if (!m_snapshotFilter || m_snapshotFilter(user.name))
+            snapshot.members.append({user.name, user.channel, user.flags});
+    }
     // 64 KiB hold about 700 users of the longest names; more would need several messages.
     publish(NatsSupport::nodeSubject(toNode), snapshot);
 }

@@ -92,6 +92,14 @@ public:
     void sendKick(const QByteArray &channel, const QByteArray &op, const QByteArray &victim,
                   const QByteArray &line, bool ban);
 
+    // Users for which this returns false are left out of the snapshots this
+    // node sends; the world passes NameRegistry::holds, so that a node that
+    // was stopped past the names' time to live never announces a name it lost.
+    void setSnapshotFilter(std::function<bool(const QByteArray &user)> filter)
+    {
+        m_snapshotFilter = std::move(filter);
+    }
+
     // The rest of the network as this node knows it.
     struct RemoteUser
     {
@@ -199,4 +207,5 @@ private:
     qint64 m_arrivals = 0;
     QHash<QByteArray, qint64> m_missingReportedMs;    // folded channel -> when
     qint64 m_rejectLogs = 0;
+    std::function<bool(const QByteArray &)> m_snapshotFilter;
 };

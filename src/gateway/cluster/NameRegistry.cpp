@@ -102,8 +102,10 @@ public:
         kvStore *store = kv();
         if (!store)
             return NameRegistry::Claim::Unavailable;
-        const natsStatus s = kvStore_Create(revision, store, key.constData(),
-                                            m_settings.node.constData(), int(m_settings.node.size()));
+        const natsStatus s = retried([&] {
+            return kvStore_Create(revision, store, key.constData(), m_settings.node.constData(),
+                                  int(m_settings.node.size()));
+        });
         if (s == NATS_OK)
             return NameRegistry::Claim::Won;
         m_lastError = NatsSupport::lastError(s);
@@ -118,9 +120,10 @@ public:
         if (!store)
             return 0;
         uint64_t revision = 0;
-        const natsStatus s = kvStore_Update(&revision, store, key.constData(),
-                                            m_settings.node.constData(),
-                                            int(m_settings.node.size()), last);
+        const natsStatus s = retried([&] {
+            return kvStore_Update(&revision, store, key.constData(), m_settings.node.constData(),
+                                  int(m_settings.node.size()), last);
+        });
         if (s == NATS_OK)
             return revision;
         *conflict = isConflict(s);
@@ -151,6 +154,19 @@ public:
     QByteArray takeError() { return std::exchange(m_lastError, {}); }
 
 private:
+    // A bucket created a moment ago may not listen yet: the request finds no
+    // responder. That passes within milliseconds.
+    template <typename Request>
+    static natsStatus retried(Request request)
+    {
+        natsStatus s = request();
+        for (int i = 0; i < 5 && s == NATS_NO_RESPONDERS; ++i) {
+            QThread::msleep(20);
+            s = request();
+        }
+        return s;
+    }
+
     NameRegistrySettings m_settings;
     QByteArray m_lastError;
     natsConnection *m_connection = nullptr;
