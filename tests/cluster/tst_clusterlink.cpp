@@ -279,6 +279,35 @@ private slots:
         QCOMPARE(a->roster.mid(2), (QList<QByteArray>{"-B|troll|Lobby", "+B|troll|The Void"}));
     }
 
+    // A node that starts late learns who is where from the others' snapshots,
+    // minus the users a node no longer holds.
+    void lateNodeLearnsUsers_data()
+    {
+        QTest::addColumn<bool>("filter");
+        QTest::newRow("all users") << false;
+        QTest::newRow("a lost name left out") << true;
+    }
+    void lateNodeLearnsUsers()
+    {
+        QFETCH(bool, filter);
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto b = node({server.url()}, "B");
+        if (filter)
+            b->link->setSnapshotFilter([](const QByteArray &user) { return user != "lost"; });
+        b->link->userJoined("bob", "Lobby", "0002");
+        b->link->userJoined("lost", "Lobby", "0010");
+        b->link->userJoined("bea", "Other", "0010");
+        QTest::qWait(300);
+        auto a = node({server.url()}, "A");
+        QTRY_VERIFY_WITH_TIMEOUT(a->link->findRemoteUser("bea"), 5000);
+        QCOMPARE(a->link->findRemoteUser("BOB")->flags, QByteArray("0002"));
+        QCOMPARE(a->link->findRemoteUser("bea")->channel, QByteArray("Other"));
+        QCOMPARE(bool(a->link->findRemoteUser("lost")), !filter);
+        QCOMPARE(a->link->remoteMembers("Lobby").size(), filter ? 1 : 2);
+        QCOMPARE(a->link->peers(), QList<QByteArray>{"B"});
+    }
+
     // A node that dies without a word is noticed by the others, its users gone.
     void deadNodeNoticed()
     {
