@@ -285,12 +285,15 @@ private slots:
     void lateNodeLearnsUsers_data()
     {
         QTest::addColumn<bool>("filter");
-        QTest::newRow("all users") << false;
-        QTest::newRow("a lost name left out") << true;
+        QTest::addColumn<int>("crowd"); // more users in "Crowd", beyond one message's worth
+        QTest::newRow("all users") << false << 0;
+        QTest::newRow("a lost name left out") << true << 0;
+        QTest::newRow("snapshot in three parts") << false << 900;
     }
     void lateNodeLearnsUsers()
     {
         QFETCH(bool, filter);
+        QFETCH(int, crowd);
         NatsTestServer server;
         QVERIFY(server.start());
         auto b = node({server.url()}, "B");
@@ -299,6 +302,8 @@ private slots:
         b->link->userJoined("bob", "Lobby", "0002");
         b->link->userJoined("lost", "Lobby", "0010");
         b->link->userJoined("bea", "Other", "0010");
+        for (int i = 0; i < crowd; ++i)
+            b->link->userJoined("crowd_member_with_a_long_name_" + QByteArray::number(i), "Crowd", "0010");
         QTest::qWait(300);
         auto a = node({server.url()}, "A");
         QTRY_VERIFY_WITH_TIMEOUT(a->link->findRemoteUser("bea"), 5000);
@@ -307,6 +312,7 @@ private slots:
         QCOMPARE(bool(a->link->findRemoteUser("lost")), !filter);
         QCOMPARE(a->link->remoteMembers("Lobby").size(), filter ? 1 : 2);
         QCOMPARE(a->link->peers(), QList<QByteArray>{"B"});
+        QTRY_COMPARE_WITH_TIMEOUT(a->link->remoteMembers("Crowd").size(), crowd, 5000);
     }
 
     // A node that dies without a word is noticed by the others, its users gone.

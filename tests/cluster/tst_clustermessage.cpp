@@ -73,10 +73,13 @@ private slots:
         ban.payload = "1018 INFO \"troll was banned by op.\"\r\n";
         QTest::newRow("ban") << ban;
         ClusterMessage snapshot = make(Kind::Snapshot);
+        snapshot.flags = "3";
         for (int i = 0; i < 300; ++i)
             snapshot.members.append({"user" + QByteArray::number(i), "Channel " + QByteArray::number(i % 7), "0010"});
         QTest::newRow("snapshot of 300") << snapshot;
-        QTest::newRow("empty snapshot") << make(Kind::Snapshot);
+        ClusterMessage empty = make(Kind::Snapshot);
+        empty.flags = "0";
+        QTest::newRow("empty snapshot") << empty;
         ClusterMessage big = channelLine();
         big.payload = "1005 TALK alice 0010 \"" + QByteArray(60 * 1024, 'x') + "\"\r\n";
         QTest::newRow("near the cap") << big;
@@ -134,6 +137,8 @@ private slots:
         m.flags = "00x2";
         QTest::newRow("flags not digits") << m;
         m = make(Kind::Snapshot);
+        QTest::newRow("snapshot without part count") << m;
+        m.flags = "0";
         m.members.append({"alice", "", "0010"});
         QTest::newRow("member without channel") << m;
         m = channelLine();
@@ -177,6 +182,7 @@ private slots:
         QTest::newRow("payload length 4 GiB") << hugePayload << QByteArray("truncated");
         // A snapshot that promises 65535 members and brings none.
         ClusterMessage snapshot = make(Kind::Snapshot);
+        snapshot.flags = "0";
         QByteArray promise = encodeClusterMessage(snapshot);
         promise[promise.size() - 2] = char(0xFF);
         promise[promise.size() - 1] = char(0xFF);
@@ -208,6 +214,7 @@ private slots:
     void everyTruncationRejected()
     {
         ClusterMessage snapshot = make(Kind::Snapshot);
+        snapshot.flags = "0";
         snapshot.members.append({"alice", "Lobby", "0002"});
         snapshot.members.append({"bob", "The Void", "0010"});
         for (const ClusterMessage &message : {channelLine(), snapshot}) {

@@ -256,6 +256,8 @@ namespace {
 constexpr qsizetype kBatch = 512;
 // A hostile peer must not fill the log.
 constexpr qint64 kRejectLogsInFull = 20;
+// Users per snapshot message: 400 of the largest entries take about 56 KiB.
+constexpr qsizetype kSnapshotPart = 400;
 
 } // namespace
 
@@ -513,9 +515,21 @@ void ClusterLink::handleMessage(const QByteArray &subject, const QByteArray &byt
         break;
     case Kind::Heartbeat:
         break;
-    case Kind::Snapshot:
-        applySnapshot(m);
+    case Kind::Snapshot: {
+        // Parts of one snapshot follow each other; a part out of turn starts afresh.
+        const qint64 remaining = m.flags.toLongLong();
+        PendingSnapshot &pending = m_pendingSnapshots[m.origin];
+        if (pending.remaining != remaining + 1)
+            pending.members.clear();
+        pending.members.append(m.members);
+        pending.remaining = remaining;
+        if (remaining == 0) {
+            const QList<ClusterMember> members = std::move(pending.members);
+            m_pendingSnapshots.remove(m.origin);
+            applySnapshot(m.origin, members);
+        }
         break;
+    }
     case Kind::Join:
         addRemote(m.origin, m.user, m.channel, m.flags);
         break;
@@ -583,14 +597,14 @@ void ClusterLink::notePeer(const ClusterMessage &m)
     }
 }
 
-void ClusterLink::applySnapshot(const ClusterMessage &m)
+void ClusterLink::applySnapshot(const QByteArray &origin, const QList<ClusterMember> &members)
 {
     QHash<QByteArray, const ClusterMember *> now;
-    for (const ClusterMember &member : m.members)
+    for (const ClusterMember &member : members)
         now.insert(foldCase(member.user), &member);
     QList<RemoteUser> gone;
     for (const RemoteUser &user : std::as_const(m_remoteUsers)) {
-        if (user.node != m.origin)
+        if (user.node != origin)
             continue;
         const ClusterMember *member = now.value(foldCase(user.name));
         if (!member || foldCase(member->channel) != foldCase(user.channel))
@@ -598,10 +612,10 @@ void ClusterLink::applySnapshot(const ClusterMessage &m)
     }
     for (const RemoteUser &user : gone)
         removeRemote(user.node, user.name, user.channel);
-    for (const ClusterMember &member : m.members) {
+    for (const ClusterMember &member : members) {
         const auto known = m_remoteUsers.constFind(foldCase(member.user));
-        if (known == m_remoteUsers.constEnd() || known->node != m.origin)
-            addRemote(m.origin, member.user, member.channel, member.flags);
+        if (known == m_remoteUsers.constEnd() || known->node != origin)
+            addRemote(origin, member.user, member.channel, member.flags);
     }
 }
 
@@ -643,6 +657,7 @@ void ClusterLink::loseNode(const QByteArray &node, const QString &why)
         return;
     const quint64 incarnation = peer->incarnation;
     m_peers.erase(peer);
+    m_pendingSnapshots.remove(node);
     for (auto it = m_lastSeq.begin(); it != m_lastSeq.end();) {
         if (it.key().incarnation == incarnation)
             it = m_lastSeq.erase(it);
@@ -667,14 +682,21 @@ void ClusterLink::loseNode(const QByteArray &node, const QString &why)
 
 void ClusterLink::sendSnapshot(const QByteArray &toNode)
 {
-    ClusterMessage snapshot;
-    snapshot.kind = Kind::Snapshot;
+    QList<ClusterMember> members;
     for (const LocalUser &user : std::as_const(m_localUsers)) {
         if (!m_snapshotFilter || m_snapshotFilter(user.name))
-            snapshot.members.append({user.name, user.channel, user.flags});
+            members.append({user.name, user.channel, user.flags});
     }
-    // 64 KiB hold about 700 users of the longest names; more would need several messages.
-    publish(NatsSupport::nodeSubject(toNode), snapshot);
+    // A part holds at most kSnapshotPart users, which fit in a message even
+    // with the longest names and channels.
+    const qsizetype parts = qMax<qsizetype>(1, (members.size() + kSnapshotPart - 1) / kSnapshotPart);
+    for (qsizetype part = 0; part < parts; ++part) {
+        ClusterMessage snapshot;
+        snapshot.kind = Kind::Snapshot;
+        snapshot.flags = QByteArray::number(parts - 1 - part);
+        snapshot.members = members.mid(part * kSnapshotPart, kSnapshotPart);
+        publish(NatsSupport::nodeSubject(toNode), snapshot);
+    }
 }
 
 void ClusterLink::sendHello()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "ClusterMessage.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
@@ -15,7 +17,6 @@
 #include <optional>
 
 class QThread;
-struct ClusterMessage;
 
 namespace ClusterDetail {
 class Inbox;
@@ -146,6 +147,11 @@ private:
         quint64 incarnation = 0;
         qint64 lastSeenMs = 0;
     };
+    struct PendingSnapshot
+    {
+        qint64 remaining = -1;
+        QList<ClusterMember> members;
+    };
     struct StreamKey
     {
         quint64 incarnation;
@@ -164,7 +170,7 @@ private:
     void handleMessage(const QByteArray &subject, const QByteArray &bytes);
     bool acceptSequence(const QByteArray &subject, const ClusterMessage &message);
     void notePeer(const ClusterMessage &message);
-    void applySnapshot(const ClusterMessage &message);
+    void applySnapshot(const QByteArray &origin, const QList<ClusterMember> &members);
     void addRemote(const QByteArray &node, const QByteArray &user, const QByteArray &channel,
                    const QByteArray &flags);
     void removeRemote(const QByteArray &node, const QByteArray &user, const QByteArray &channel);
@@ -202,6 +208,7 @@ private:
     QHash<QByteArray, quint64> m_nextSeq;             // by subject
     QHash<StreamKey, quint64> m_lastSeq;
     QHash<QByteArray, Peer> m_peers;                  // by node
+    QHash<QByteArray, PendingSnapshot> m_pendingSnapshots; // by node
     QHash<QByteArray, RemoteUser> m_remoteUsers;      // by folded name
     QHash<QByteArray, qint64> m_remoteOrder;          // folded name -> arrival number
     qint64 m_arrivals = 0;

@@ -78,7 +78,7 @@ Shape shapeOf(ClusterMessage::Kind kind)
     case K::SnapshotRequest:
         return {};
     case K::Snapshot:
-        return {.members = true};
+        return {.flags = true, .members = true};
     case K::Join:
     case K::Leave:
         return {.channel = true, .user = true, .flags = true};

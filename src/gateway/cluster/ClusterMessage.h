@@ -31,7 +31,7 @@ struct ClusterMessage
         Bye,              // a node stops cleanly (presence subject)
         Heartbeat,        // a node is alive (presence subject)
         SnapshotRequest,  // "tell me your users" (presence or node subject)
-        Snapshot,         // all users of the origin node, in members
+        Snapshot,         // users of the origin node, in members; flags: parts still to come, "0" last
         Join,             // user entered channel (presence subject)
         Leave,            // user left channel (presence subject)
         ChannelLine,      // payload goes to every member of channel; user is the author, if any
@@ -51,7 +51,7 @@ struct ClusterMessage
     QByteArray channel;
     QByteArray user;
     QByteArray target;
-    QByteArray flags;        // of user, for Join and Leave: digits, as in the event lines
+    QByteArray flags;        // digits: of user for Join and Leave, as in the event lines
     QByteArray payload;      // complete event lines, each ending in "\r\n"
     QList<ClusterMember> members;
 
