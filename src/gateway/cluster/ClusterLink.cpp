@@ -269,9 +269,12 @@ ClusterLink::ClusterLink(ClusterSettings settings, QObject *parent)
     m_clock.start();
     m_heartbeat.setInterval(m_settings.heartbeatMs);
     connect(&m_heartbeat, &QTimer::timeout, this, [this] {
-        ClusterMessage beat;
-        beat.kind = Kind::Heartbeat;
-        publish(NatsSupport::presenceSubject(), beat);
+        // While NATS is away a heartbeat would only wait in the library's buffer.
+        if (m_up) {
+            ClusterMessage beat;
+            beat.kind = Kind::Heartbeat;
+            publish(NatsSupport::presenceSubject(), beat);
+        }
         sweepPeers();
     });
     m_quiet.setSingleShot(true);
