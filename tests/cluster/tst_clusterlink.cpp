@@ -390,12 +390,18 @@ private slots:
     void unreachableAtStart_data()
     {
         QTest::addColumn<bool>("failover");
-        QTest::newRow("single URL, server comes later") << false;
-        QTest::newRow("first URL dead, second alive") << true;
+        QTest::addColumn<int>("absentMs");
+        QTest::addColumn<int>("retryMs");
+        QTest::newRow("single URL, server comes later") << false << 1000 << 250;
+        QTest::newRow("first URL dead, second alive") << true << 0 << 250;
+        // Far more attempts than the client library's default limit of 60.
+        QTest::newRow("server absent for more than 60 attempts") << false << 6000 << 20;
     }
     void unreachableAtStart()
     {
         QFETCH(bool, failover);
+        QFETCH(int, absentMs);
+        QFETCH(int, retryMs);
         NatsTestServer server;
         const quint16 port = NatsTestServer::freePort();
         const QString dead = QStringLiteral("nats://127.0.0.1:%1").arg(NatsTestServer::freePort());
@@ -408,12 +414,12 @@ private slots:
         ticker.start(20);
         QElapsedTimer clock;
         clock.start();
-        auto a = node({failover ? dead + u',' + live : live}, "A");
+        auto a = node({failover ? dead + u',' + live : live}, "A", 200, 1500, 50000, retryMs);
         QVERIFY(clock.elapsed() < 200);
         if (!failover) {
-            QTest::qWait(1000);
+            QTest::qWait(absentMs);
             QVERIFY(!a->link->isUp());
-            QVERIFY2(ticks >= 25, QByteArray::number(ticks).constData());
+            QVERIFY2(ticks >= absentMs / 40, QByteArray::number(ticks).constData());
             QVERIFY(server.start(port));
         }
         QTRY_VERIFY_WITH_TIMEOUT(a->link->isUp(), 5000);
