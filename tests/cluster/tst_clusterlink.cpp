@@ -315,6 +315,37 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(a->link->remoteMembers("Crowd").size(), crowd, 5000);
     }
 
+    // A node whose first user enters a channel learns the bans the others keep there.
+    void bansReachANewcomer_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("bans");
+        QTest::newRow("none") << QList<QByteArray>{};
+        QTest::newRow("two") << QList<QByteArray>{"troll", "Spammer"};
+    }
+    void bansReachANewcomer()
+    {
+        QFETCH(QList<QByteArray>, bans);
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto a = node({server.url()}, "A");
+        auto c = node({server.url()}, "C");
+        a->link->setBanListProvider([bans](const QByteArray &channel) {
+            return channel.toLower() == "lobby" ? bans : QList<QByteArray>{};
+        });
+        joinEverywhere(*a, "op", "Lobby", {c.get()});
+        QSignalSpy learned(c->link.get(), &ClusterLink::bansLearned);
+        joinEverywhere(*c, "carol", "LOBBY", {a.get()});
+        joinEverywhere(*c, "cecil", "Other", {a.get()});
+        QTest::qWait(300);
+        if (bans.isEmpty()) {
+            QVERIFY(learned.isEmpty());
+        } else {
+            QCOMPARE(learned.size(), 1);
+            QCOMPARE(learned.first().at(0).toByteArray(), QByteArray("LOBBY"));
+            QCOMPARE(learned.first().at(1).value<QList<QByteArray>>(), bans);
+        }
+    }
+
     // A node that dies without a word is noticed by the others, its users gone.
     void deadNodeNoticed()
     {

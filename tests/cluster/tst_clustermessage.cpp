@@ -80,6 +80,13 @@ private slots:
         ClusterMessage empty = make(Kind::Snapshot);
         empty.flags = "0";
         QTest::newRow("empty snapshot") << empty;
+        ClusterMessage banRequest = make(Kind::BanListRequest);
+        banRequest.channel = "Lobby";
+        QTest::newRow("ban list request") << banRequest;
+        ClusterMessage banList = make(Kind::BanList);
+        banList.channel = "Lobby";
+        banList.members = {{"troll", "Lobby", "0"}, {"spammer", "Lobby", "0"}};
+        QTest::newRow("ban list") << banList;
         ClusterMessage big = channelLine();
         big.payload = "1005 TALK alice 0010 \"" + QByteArray(60 * 1024, 'x') + "\"\r\n";
         QTest::newRow("near the cap") << big;
@@ -163,6 +170,7 @@ private slots:
         QTest::newRow("version 0") << patched(3, 0) << QByteArray("unknown version 0");
         QTest::newRow("kind 0") << patched(4, 0) << QByteArray("unknown kind 0");
         QTest::newRow("kind 200") << patched(4, char(200)) << QByteArray("unknown kind 200");
+        QTest::newRow("kind 14") << patched(4, char(14)) << QByteArray("unknown kind 14");
         QTest::newRow("cut short") << valid.chopped(1) << QByteArray("truncated");
         QTest::newRow("trailing byte") << valid + 'x' << QByteArray("trailing bytes");
         QTest::newRow("oversized")

@@ -552,6 +552,27 @@ void ClusterLink::handleMessage(const QByteArray &subject, const QByteArray &byt
         if (m_localChannels.contains(foldCase(m.channel)))
             emit kicked(m.channel, m.user, m.target, m.payload, m.kind == Kind::Ban);
         break;
+    case Kind::BanListRequest:
+        if (m_banListProvider && m_localChannels.contains(foldCase(m.channel))) {
+            ClusterMessage answer;
+            answer.kind = Kind::BanList;
+            answer.channel = m.channel;
+            // Bans per channel are capped by the gateway far below one message's worth.
+            const QList<QByteArray> bans = m_banListProvider(m.channel).mid(0, kSnapshotPart);
+            for (const QByteArray &user : bans)
+                answer.members.append({user, m.channel, "0"});
+            if (!answer.members.isEmpty())
+                publish(NatsSupport::nodeSubject(m.origin), answer);
+        }
+        break;
+    case Kind::BanList:
+        if (m_localChannels.contains(foldCase(m.channel))) {
+            QList<QByteArray> users;
+            for (const ClusterMember &member : m.members)
+                users.append(member.user);
+            emit bansLearned(m.channel, users);
+        }
+        break;
     }
 }
 
@@ -749,6 +770,10 @@ void ClusterLink::userJoined(const QByteArray &user, const QByteArray &channel,
         m_channelBySubject.insert(local.subject, channel);
         const QByteArray subject = local.subject;
         post([subject](NatsWorker &worker) { worker.subscribe(subject); });
+        ClusterMessage request;
+        request.kind = Kind::BanListRequest;
+        request.channel = channel;
+        publish(subject, request);
     }
     ClusterMessage join;
     join.kind = Kind::Join;

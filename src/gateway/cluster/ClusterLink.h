@@ -101,6 +101,13 @@ public:
         m_snapshotFilter = std::move(filter);
     }
 
+    // The users banned from a channel with local members (the world keeps
+    // bans). Asked when a node's first user enters that channel elsewhere.
+    void setBanListProvider(std::function<QList<QByteArray>(const QByteArray &channel)> provider)
+    {
+        m_banListProvider = std::move(provider);
+    }
+
     // The rest of the network as this node knows it.
     struct RemoteUser
     {
@@ -120,6 +127,8 @@ signals:
                     const QByteArray &flags);
     void kicked(const QByteArray &channel, const QByteArray &op, const QByteArray &victim,
                 const QByteArray &line, bool ban);
+    // Bans other nodes keep for a channel this node just entered.
+    void bansLearned(const QByteArray &channel, const QList<QByteArray> &users);
     void nodeJoined(const QByteArray &node);
     void nodeLost(const QByteArray &node);
     void linkDown();
@@ -215,4 +224,5 @@ private:
     QHash<QByteArray, qint64> m_missingReportedMs;    // folded channel -> when
     qint64 m_rejectLogs = 0;
     std::function<bool(const QByteArray &)> m_snapshotFilter;
+    std::function<QList<QByteArray>(const QByteArray &)> m_banListProvider;
 };

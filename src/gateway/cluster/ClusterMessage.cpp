@@ -7,7 +7,7 @@ namespace {
 
 constexpr QByteArrayView kMagic = "VKC";
 constexpr qsizetype kMaxFlagsSize = 8;
-constexpr quint8 kLastKind = quint8(ClusterMessage::Kind::Ban);
+constexpr quint8 kLastKind = quint8(ClusterMessage::Kind::BanList);
 
 bool isUserName(QByteArrayView name)
 {
@@ -89,6 +89,10 @@ Shape shapeOf(ClusterMessage::Kind kind)
     case K::Kick:
     case K::Ban:
         return {.channel = true, .user = true, .target = true, .payload = true};
+    case K::BanListRequest:
+        return {.channel = true};
+    case K::BanList:
+        return {.channel = true, .members = true};
     }
     return {};
 }

@@ -38,6 +38,8 @@ struct ClusterMessage
         Whisper,          // payload goes to target, a user of the receiving node; user is the sender
         Kick,             // user (operator) moved target out of channel; payload is the notice
         Ban,              // as Kick, and target may not come back while the channel is in use
+        BanListRequest,   // a node's first member entered channel: who is banned there? (channel subject)
+        BanList,          // answer: banned users of channel, in members (their channel: the same, flags "0")
     };
     static constexpr quint8 kVersion = 1;
     static constexpr qsizetype kMaxSize = 64 * 1024;
