@@ -170,6 +170,8 @@ private slots:
         QTest::newRow("one other node, many users") << QStringList{"A:a1", "B:b1", "B:b2", "B:b3"} << 1;
         QTest::newRow("two other nodes") << QStringList{"A:a1", "B:b1", "C:c1", "C:c2"} << 2;
         QTest::newRow("joined and left again") << QStringList{"A:a1", "B:b1", "C:c1", "-C:c1"} << 1;
+        QTest::newRow("joined twice (new flags), left once")
+                << QStringList{"A:a1", "B:b1", "B:b1", "-B:b1"} << 0;
     }
     void deliveriesPerLineFollowMembership()
     {

@@ -757,14 +757,17 @@ void ClusterLink::userJoined(const QByteArray &user, const QByteArray &channel,
                              const QByteArray &flags)
 {
     const QByteArray userKey = foldCase(user);
+    bool counted = false; // already a member: only the flags change (a new operator)
     if (const auto known = m_localUsers.constFind(userKey); known != m_localUsers.constEnd()) {
         if (foldCase(known->channel) != foldCase(channel))
             userLeft(known->name, known->channel, known->flags);
+        else
+            counted = true;
     }
     m_localUsers.insert(userKey, LocalUser{user, channel, flags});
     const QByteArray channelKey = foldCase(channel);
     LocalChannel &local = m_localChannels[channelKey];
-    if (local.members++ == 0) {
+    if (!counted && local.members++ == 0) {
         local.name = channel;
         local.subject = NatsSupport::channelSubject(channel);
         m_channelBySubject.insert(local.subject, channel);
