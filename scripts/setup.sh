@@ -14,6 +14,7 @@ PACKAGES=(
   qtkeychain-qt6-dev libsecret-1-0
   openssl
   gnome-keyring dbus-bin libsecret-tools
+  libnats-dev nats-server
 )
 
 missing=()

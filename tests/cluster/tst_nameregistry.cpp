@@ -1,0 +1,265 @@
+// SPDX-License-Identifier: MIT
+#include "NameRegistry.h"
+#include "cluster/NatsTestServer.h"
+
+#include <nats/nats.h>
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QSignalSpy>
+#include <QThread>
+
+#include <memory>
+
+using Claim = NameRegistry::Claim;
+
+namespace {
+
+std::unique_ptr<NameRegistry> registry(const NatsTestServer &server, const char *node, int ttlMs = 15000)
+{
+    NameRegistrySettings settings;
+    settings.urls = {server.url()};
+    settings.node = node;
+    settings.ttlMs = ttlMs;
+    settings.bucket = "names_" + QByteArray::number(ttlMs);
+    auto r = std::make_unique<NameRegistry>(settings);
+    QObject::connect(r.get(), &NameRegistry::logMessage, [node](const QString &m) {
+        qInfo("%s: %s", node, qPrintable(m));
+    });
+    r->start();
+    return r;
+}
+
+// Claims and waits for the answer.
+Claim claimNow(NameRegistry &r, const QByteArray &name)
+{
+    QSignalSpy done(&r, &NameRegistry::claimFinished);
+    r.claim(name);
+    if (!done.wait(10000))
+        return Claim::Unavailable;
+    return done.takeFirst().at(1).value<Claim>();
+}
+
+// Writes a key behind the registry's back, as a foreign node would.
+bool overwrite(const NatsTestServer &server, const QByteArray &bucket, const QByteArray &key)
+{
+    natsConnection *nc = nullptr;
+    if (natsConnection_ConnectTo(&nc, server.url().toUtf8().constData()) != NATS_OK)
+        return false;
+    jsCtx *js = nullptr;
+    kvStore *kv = nullptr;
+    bool ok = natsConnection_JetStream(&js, nc, nullptr) == NATS_OK
+            && js_KeyValue(&kv, js, bucket.constData()) == NATS_OK
+            && kvStore_PutString(nullptr, kv, key.constData(), "intruder") == NATS_OK;
+    kvStore_Destroy(kv);
+    jsCtx_Destroy(js);
+    natsConnection_Destroy(nc);
+    return ok;
+}
+
+} // namespace
+
+class TestNameRegistry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { REQUIRE_NATS_SERVER(); }
+
+    // A script of claims and releases by two nodes, case folding included.
+    void claimsAndReleases_data()
+    {
+        QTest::addColumn<QStringList>("steps"); // "A+name" claim, "A-name" release
+        QTest::addColumn<QString>("expected");  // W won, T taken, R released, one letter per step
+        QTest::newRow("second claim loses") << QStringList{"A+bob", "B+bob"} << "WT";
+        QTest::newRow("case folded") << QStringList{"A+Bob", "B+bOB"} << "WT";
+        QTest::newRow("own name twice") << QStringList{"A+bob", "A+bob"} << "WT";
+        QTest::newRow("released name is free") << QStringList{"A+bob", "A-bob", "B+bob"} << "WRW";
+        QTest::newRow("claimed again after release")
+                << QStringList{"A+bob", "A-bob", "B+bob", "B-bob", "A+bob"} << "WRWRW";
+        QTest::newRow("release by a non-holder leaves it")
+                << QStringList{"A+bob", "B-bob", "B+bob"} << "WRT";
+        QTest::newRow("distinct names") << QStringList{"A+bob", "B+bobby", "B+b"} << "WWW";
+    }
+    void claimsAndReleases()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, expected);
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto a = registry(server, "A");
+        auto b = registry(server, "B");
+        QString got;
+        for (const QString &step : steps) {
+            NameRegistry &r = step[0] == u'A' ? *a : *b;
+            const QByteArray name = step.mid(2).toUtf8();
+            if (step[1] == u'+') {
+                const Claim c = claimNow(r, name);
+                got += c == Claim::Won ? u'W' : c == Claim::Taken ? u'T' : u'U';
+                QCOMPARE(r.holds(name), c == Claim::Won || (c == Claim::Taken && &r == a.get() && a->holds(name)));
+            } else {
+                QSignalSpy released(&r, &NameRegistry::released);
+                r.release(name);
+                QVERIFY(released.wait(5000));
+                QVERIFY(!r.holds(name));
+                got += u'R';
+            }
+        }
+        QCOMPARE(got, expected);
+    }
+
+    // Three nodes claim one name at the same moment, again and again: one wins each time.
+    void simultaneousClaimsHaveOneWinner()
+    {
+        NatsTestServer server;
+        QVERIFY(server.start());
+        std::unique_ptr<NameRegistry> nodes[3] = {registry(server, "n1"), registry(server, "n2"),
+                                                  registry(server, "n3")};
+        const int maxRounds = qEnvironmentVariableIntValue("VESK_CLAIM_ROUNDS") > 0
+                ? qEnvironmentVariableIntValue("VESK_CLAIM_ROUNDS") : 1000;
+        QElapsedTimer clock;
+        clock.start();
+        int rounds = 0;
+        for (; rounds < maxRounds && clock.elapsed() < 60000; ++rounds) {
+            const QByteArray name = rounds % 2 ? "Racer" : "racer";
+            QList<Claim> results;
+            QList<QMetaObject::Connection> connections;
+            QEventLoop loop;
+            for (auto &node : nodes) {
+                connections.append(connect(node.get(), &NameRegistry::claimFinished, this,
+                                           [&](const QByteArray &, Claim c) {
+                                               results.append(c);
+                                               if (results.size() == 3)
+                                                   loop.quit();
+                                           }));
+            }
+            for (auto &node : nodes)
+                node->claim(name);
+            QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+            loop.exec();
+            QCOMPARE(results.size(), 3);
+            for (const auto &c : connections)
+                disconnect(c);
+            QCOMPARE(results.count(Claim::Won), 1);
+            QCOMPARE(results.count(Claim::Taken), 2);
+            int holders = 0;
+            for (auto &node : nodes) {
+                if (node->holds(name)) {
+                    ++holders;
+                    QSignalSpy released(node.get(), &NameRegistry::released);
+                    node->release(name);
+                    QVERIFY(released.wait(5000));
+                }
+            }
+            QCOMPARE(holders, 1);
+        }
+        qInfo("%d rounds of three simultaneous claims in %lld ms, one winner each", rounds,
+              qint64(clock.elapsed()));
+        QVERIFY(rounds >= 100);
+    }
+
+    // A node that died without releasing: its names come free with the time to live.
+    void namesOfADeadNodeExpire()
+    {
+        NatsTestServer server;
+        QVERIFY(server.start());
+        const int ttlMs = 2000;
+        auto a = registry(server, "A", ttlMs);
+        auto b = registry(server, "B", ttlMs);
+        QCOMPARE(claimNow(*a, "carol"), Claim::Won);
+        a->abandon();
+        QCOMPARE(claimNow(*b, "carol"), Claim::Taken);
+        QElapsedTimer clock;
+        clock.start();
+        Claim c = Claim::Taken;
+        while (c != Claim::Won && clock.elapsed() < ttlMs + 5000) {
+            QTest::qWait(200);
+            c = claimNow(*b, "carol");
+        }
+        QCOMPARE(c, Claim::Won);
+        qInfo("free again %lld ms after the holder died (time to live %d ms)", qint64(clock.elapsed()), ttlMs);
+        QVERIFY(clock.elapsed() >= ttlMs / 2);
+    }
+
+    // A holder keeps its name well past the time to live by refreshing it.
+    void refreshKeepsName()
+    {
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto a = registry(server, "A", 1500);
+        auto b = registry(server, "B", 1500);
+        QCOMPARE(claimNow(*a, "dave"), Claim::Won);
+        QSignalSpy lost(a.get(), &NameRegistry::namesLost);
+        QTest::qWait(4000);
+        QVERIFY(lost.isEmpty());
+        QVERIFY(a->holds("dave"));
+        QCOMPARE(claimNow(*b, "dave"), Claim::Taken);
+    }
+
+    // Unable to refresh (NATS gone), the holder gives the name up before it can expire.
+    void unrefreshableNamesAreLostInTime()
+    {
+        NatsTestServer server;
+        QVERIFY(server.start());
+        const int ttlMs = 2000;
+        auto a = registry(server, "A", ttlMs);
+        QCOMPARE(claimNow(*a, "erin"), Claim::Won);
+        QElapsedTimer clock;
+        clock.start();
+        server.stop();
+        QSignalSpy lost(a.get(), &NameRegistry::namesLost);
+        QVERIFY(lost.wait(ttlMs + 2000));
+        QVERIFY(clock.elapsed() < ttlMs);
+        QCOMPARE(lost.first().first().value<QList<QByteArray>>(), QList<QByteArray>{"erin"});
+        QVERIFY(!a->holds("erin"));
+    }
+
+    // A stopped process (its event loop stood still past the time to live)
+    // must not believe it still holds the name, not even for one line.
+    void stoppedProcessHoldsNothing()
+    {
+        NatsTestServer server;
+        QVERIFY(server.start());
+        const int ttlMs = 1500;
+        auto a = registry(server, "A", ttlMs);
+        QCOMPARE(claimNow(*a, "frank"), Claim::Won);
+        QVERIFY(a->holds("frank"));
+        QThread::msleep(ttlMs + 100);
+        QVERIFY(!a->holds("frank"));
+        QSignalSpy lost(a.get(), &NameRegistry::namesLost);
+        QVERIFY(lost.wait(2000));
+    }
+
+    // Someone else wrote the key: the next refresh notices, long before the deadline.
+    void takeoverNoticedAtNextRefresh()
+    {
+        NatsTestServer server;
+        QVERIFY(server.start());
+        const int ttlMs = 3000;
+        auto a = registry(server, "A", ttlMs);
+        QCOMPARE(claimNow(*a, "grace"), Claim::Won);
+        QVERIFY(overwrite(server, "names_3000", "n." + QByteArray("grace").toHex()));
+        QSignalSpy lost(a.get(), &NameRegistry::namesLost);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(lost.wait(ttlMs));
+        QVERIFY(clock.elapsed() < ttlMs / 3 + 500);
+        QVERIFY(!a->holds("grace"));
+    }
+
+    void unreachableServerAnswersUnavailable()
+    {
+        NameRegistrySettings settings;
+        settings.urls = {QStringLiteral("nats://127.0.0.1:%1").arg(NatsTestServer::freePort())};
+        settings.node = "A";
+        settings.requestTimeoutMs = 300;
+        NameRegistry r(settings);
+        r.start();
+        QCOMPARE(claimNow(r, "henry"), Claim::Unavailable);
+        QVERIFY(!r.holds("henry"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNameRegistry)
+#include "tst_nameregistry.moc"
