@@ -53,13 +53,16 @@ PasteBar::PasteBar(PasteQueue *queue, QWidget *parent)
     hide();
 }
 
-void PasteBar::ask(const QString &text, const QString &target)
+bool PasteBar::ask(const QString &text, const QString &target)
 {
+    if (m_queue->isRunning())
+        return false;
     m_queue->load(text);
     m_message->setText(pasteQuestion(m_queue->total(), target, m_queue->refused()));
     showOnly(m_send, m_cancel);
     show();
     m_send->setFocus();
+    return true;
 }
 
 void PasteBar::showOnly(QPushButton *first, QPushButton *second)

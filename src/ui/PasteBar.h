@@ -18,7 +18,8 @@ public:
     explicit PasteBar(PasteQueue *queue, QWidget *parent = nullptr);
 
     // Loads text into the queue and asks whether to send it to target.
-    void ask(const QString &text, const QString &target);
+    // False, and nothing changes, while an earlier paste is being sent.
+    bool ask(const QString &text, const QString &target);
 
 signals:
     // The bar hid itself: the input line may take the focus back.

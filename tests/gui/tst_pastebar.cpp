@@ -111,6 +111,8 @@ private slots:
         QCOMPARE(message(), QStringLiteral("Send 3 lines to #chat? 1 local command in it is not sent."));
         QTest::mouseClick(button("pasteSend"), Qt::LeftButton);
         QCOMPARE(QApplication::focusWidget(), button("pasteStop"));
+        QVERIFY(!m_bar->ask(QStringLiteral("x\ny"), QStringLiteral("#chat"))); // the first paste goes on
+        QCOMPARE(message(), QStringLiteral("2 lines left"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); // Escape stops
         QCOMPARE(message(), QStringLiteral("Stopped: sent 1 of 3 lines. 1 local command in it was not sent."));
         QCOMPARE(shownButtons(), QStringList{"Close"});

@@ -49,6 +49,10 @@ private slots:
         QTest::newRow("zero asked") << three << 0 << QStringList() << QString();
         QTest::newRow("no trailing newline") << stamped(1, "one\n") + stamped(2, "two") << 5
                                              << QStringList{"01 one", "02 two"} << QString();
+        QTest::newRow("half a character at the end") << stamped(1, "one\n") + stamped(2, "h\xc3\xa9 \xe2\x82") << 5
+                                                     << QStringList{"01 one", QString::fromUtf8("02 h\u00e9 ")} << QString();
+        QTest::newRow("whole character at the end") << stamped(2, "\xe2\x82\xac") << 5
+                                                    << QStringList{QString::fromUtf8("02 \u20ac")} << QString();
         QTest::newRow("crlf") << stamped(1, "one\r\n") + stamped(2, "two\r\n") << 5
                               << QStringList{"01 one", "02 two"} << QString();
         QTest::newRow("lone cr") << stamped(1, "one\r") + stamped(2, "two\r") << 1 << QStringList{"02 two"} << QString();
@@ -92,6 +96,25 @@ private slots:
             QCOMPARE(tail.why, QString());
         else
             QVERIFY2(tail.why.contains(why), qPrintable(tail.why));
+    }
+
+    void replayCount_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("count");
+        QTest::newRow("default") << "50" << 50;
+        QTest::newRow("none") << "0" << 0;
+        QTest::newRow("blanks") << " 20 " << 20;
+        QTest::newRow("negative") << "-5" << 0;
+        QTest::newRow("huge") << "99999999" << kReplayMax;
+        QTest::newRow("words") << "many" << kReplayDefault;
+        QTest::newRow("empty") << "" << kReplayDefault;
+    }
+    void replayCount()
+    {
+        QFETCH(QString, setting);
+        QFETCH(int, count);
+        QCOMPARE(replayLineCount(setting), count);
     }
 
     void missingFileSaysWhy()

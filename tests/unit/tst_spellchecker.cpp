@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "support/TestCore.h"
 #include "text/SpellChecker.h"
 
 #include <QDir>
@@ -35,6 +36,7 @@ class tst_spellchecker : public QObject
     Q_OBJECT
 
     QTemporaryDir m_home;
+    TestStore m_store;
 
 private slots:
     void initTestCase()
@@ -60,6 +62,8 @@ private slots:
         QTest::newRow("apostrophes") << "don't 'quoted' it's" << QStringList() << QStringList();
         QTest::newRow("typographic apostrophe") << QString::fromUtf8("don\u2019t") << QStringList() << QStringList();
         QTest::newRow("hyphenated") << "well-known mispeled-word" << QStringList() << QStringList{"mispeled"};
+        QTest::newRow("very long run of letters") << "fine " + QString(5000, u'q') + " wrld" << QStringList()
+                                                  << QStringList{"wrld"};
         QTest::newRow("single letters") << "I a x" << QStringList() << QStringList();
         QTest::newRow("name addressed") << "zorgbert: how are yuo" << QStringList{"zorgbert"} << QStringList{"yuo"};
         QTest::newRow("name in punctuation") << "@zorgbert, (zorgbert) <zorgbert>" << QStringList{"zorgbert"}
@@ -163,6 +167,13 @@ private slots:
         QCOMPARE(markedWords(checker, QString::fromUtf8("na\u00efve caf\u00e9 cafe \u0101bc")),
                  (QStringList{"cafe"})); // U+0101 is not Latin-1: not judged
         QCOMPARE(checker.suggestions(QStringLiteral("cafe")), QStringList{QString::fromUtf8("caf\u00e9")});
+    }
+
+    void wordListBesideTheSettings()
+    {
+        const QSettings store(QSettings::IniFormat, QSettings::UserScope, "VeskChat", "VeskChat");
+        QCOMPARE(personalWordListPath(), QFileInfo(store.fileName()).path() + QStringLiteral("/words.txt"));
+        QVERIFY(personalWordListPath().startsWith(m_store.path()));
     }
 
     void personalWordList()

@@ -72,6 +72,20 @@ QString textOf(QByteArrayView rest)
     return text;
 }
 
+// An unterminated last line may be one that another instance of the program
+// is writing right now; a character cut in half at its end is left out.
+QByteArrayView withoutCutCharacter(QByteArrayView line)
+{
+    for (qsizetype back = 1; back <= 3 && back <= line.size(); ++back) {
+        const auto byte = static_cast<unsigned char>(line.at(line.size() - back));
+        if ((byte & 0xC0) == 0x80)
+            continue; // a continuation byte: look further back for the lead
+        const qsizetype needed = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return needed > back ? line.first(line.size() - back) : line;
+    }
+    return line;
+}
+
 struct Parsed {
     std::vector<ReplayLine> newestFirst;
     int damaged = 0;
@@ -81,6 +95,8 @@ struct Parsed {
 // first, until it holds count; older lines, damaged or not, are not looked at.
 void parseLines(QByteArrayView bytes, int count, Parsed &parsed)
 {
+    if (!bytes.isEmpty() && !isSeparator(bytes.back()))
+        bytes = withoutCutCharacter(bytes);
     qsizetype end = bytes.size();
     while (end > 0 && qsizetype(parsed.newestFirst.size()) < count) {
         qsizetype start = end;
@@ -164,6 +180,15 @@ LogTail readLogTail(const QString &path, int count, qint64 *byteBudget)
     else if (capped || (pos > 0 && budget <= 0 && kept < count))
         result.why = cappedReason();
     return result;
+}
+
+int replayLineCount(const QString &setting)
+{
+    bool ok = false;
+    const int count = setting.trimmed().toInt(&ok);
+    if (!ok)
+        return kReplayDefault;
+    return std::clamp(count, 0, kReplayMax);
 }
 
 QStringList serverLogFiles(const QString &folder, const QString &server)

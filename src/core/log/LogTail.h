@@ -40,6 +40,12 @@ inline constexpr int kTailFileCap = 366;
 // caps the bytes read and is lowered by what was read.
 LogTail readLogTail(const QString &path, int count, qint64 *byteBudget = nullptr);
 
+// The [Logs] Replay setting as a number of lines: 0 (none) to kReplayMax;
+// what is not a number reads as the default.
+inline constexpr int kReplayDefault = 50;
+inline constexpr int kReplayMax = 1000;
+int replayLineCount(const QString &setting);
+
 // The day files of a server, newest first: <folder>/<server>/<YYYY-MM-DD>.log.
 QStringList serverLogFiles(const QString &folder, const QString &server);
 

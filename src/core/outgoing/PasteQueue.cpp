@@ -103,12 +103,15 @@ void PasteQueue::sendNext()
     // took nothing, so nothing is lost and nothing is sent twice.
     const QString line = std::move(m_lines.front());
     m_lines.pop_front();
+    // Counted before send() returns, so that a stop from inside it (a
+    // handler of its own) reports this line among those sent.
+    ++m_sent;
     if (!m_send(line)) {
-        finish(Outcome::LinkLost);
+        --m_sent;
+        if (m_running)
+            finish(Outcome::LinkLost);
         return;
     }
-    ++m_sent;
-    // send() may have stopped or cleared the queue (a handler of its own).
     if (!m_running)
         return;
     emit progress(m_sent, left());

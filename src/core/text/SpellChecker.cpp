@@ -5,7 +5,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QSettings>
 #include <QStandardPaths>
+
+#include "settings/Settings.h"
 
 #include <hunspell.hxx>
 
@@ -18,6 +21,9 @@ constexpr qint64 kPersonalListCap = 4 * 1024 * 1024;
 // Words remembered between checks before the memory is cleared.
 constexpr qsizetype kKnownCap = 20000;
 constexpr char16_t kTypographicApostrophe = u'\u2019';
+// Longer "words" are not words (a pasted key, a run of letters); they are not
+// judged, and the dictionary is never asked for suggestions for them.
+constexpr qsizetype kLongestWord = 64;
 
 bool isWordChar(QChar c)
 {
@@ -61,6 +67,13 @@ QString offNotice(const QString &why)
     return QLatin1String(kSpellOffPrefix) + why;
 }
 } // namespace
+
+QString personalWordListPath()
+{
+    const QSettings store(QSettings::IniFormat, QSettings::UserScope, QLatin1String(kAppName),
+                          QLatin1String(kAppName));
+    return QFileInfo(store.fileName()).path() + QStringLiteral("/words.txt");
+}
 
 SpellChecker::SpellChecker() = default;
 SpellChecker::~SpellChecker() = default;
@@ -277,7 +290,7 @@ QList<MisspelledRange> SpellChecker::misspelled(QStringView line) const
             while (stop > start && isApostrophe(token.at(stop - 1)))
                 --stop;
             const QStringView word = token.sliced(start, stop - start);
-            if (word.size() < 2 || m_ignored.contains(word.toString()))
+            if (word.size() < 2 || word.size() > kLongestWord || m_ignored.contains(word.toString()))
                 continue;
             if (std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit() || c == u'_'; }))
                 continue;

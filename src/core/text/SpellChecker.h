@@ -80,5 +80,8 @@ private:
     mutable QHash<QString, bool> m_known;
 };
 
+// The personal word list: words.txt beside the settings file.
+QString personalWordListPath();
+
 // "Spell check is off: " + why.
 inline constexpr char kSpellOffPrefix[] = "Spell check is off: ";
