@@ -53,7 +53,7 @@ void SpellCheckLine::schedule()
 void SpellCheckLine::recheck()
 {
     m_timer.stop();
-    if (!m_edit || !m_enabled)
+    if (!m_edit || !m_enabled || m_composing)
         return;
     const QString text = m_edit->text();
     m_checkedText = text;
@@ -83,7 +83,9 @@ void SpellCheckLine::apply(const QList<MisspelledRange> &marks)
     for (const MisspelledRange &mark : marks)
         attributes.append({QInputMethodEvent::TextFormat, int(mark.start) - caret, int(mark.length), format});
     QInputMethodEvent event(QString(), attributes);
+    m_applying = true;
     QCoreApplication::sendEvent(m_edit, &event);
+    m_applying = false;
 }
 
 QMenu *SpellCheckLine::createContextMenu(const QPoint &pos)
@@ -131,7 +133,16 @@ QMenu *SpellCheckLine::createContextMenu(const QPoint &pos)
 
 bool SpellCheckLine::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != m_edit || event->type() != QEvent::ContextMenu)
+    if (watched != m_edit)
+        return false;
+    if (event->type() == QEvent::InputMethod && !m_applying) {
+        // Marks sent while an input method composes would end its composition.
+        m_composing = !static_cast<QInputMethodEvent *>(event)->preeditString().isEmpty();
+        if (!m_composing)
+            schedule();
+        return false;
+    }
+    if (event->type() != QEvent::ContextMenu)
         return false;
     auto *menuEvent = static_cast<QContextMenuEvent *>(event);
     QMenu *menu = createContextMenu(menuEvent->pos());

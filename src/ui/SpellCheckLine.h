@@ -56,6 +56,8 @@ private:
     QList<MisspelledRange> m_marks;
     QString m_checkedText; // the text the marks belong to
     QString m_typingText;  // the text after the last edit by the user
+    bool m_composing = false; // an input method is composing a character
+    bool m_applying = false;
 };
 
 inline constexpr int kSpellRecheckMs = 100;
