@@ -15,6 +15,7 @@ PACKAGES=(
   openssl
   gnome-keyring dbus-bin libsecret-tools
   libnats-dev nats-server
+  libhunspell-dev hunspell-en-us microsocks
 )
 
 missing=()

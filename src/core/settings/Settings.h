@@ -34,6 +34,10 @@ inline constexpr SettingKey Links{"Display", "Links", "1"};
 inline constexpr SettingKey Mentions{"Display", "Mentions", "1"};
 inline constexpr SettingKey Alerts{"Alerts", "Enabled", "1"};
 inline constexpr SettingKey AlertSeconds{"Alerts", "Seconds", "5"}; // the least time between two notifications
+inline constexpr SettingKey LogsReplay{"Logs", "Replay", "50"}; // lines of the chat log shown on connect, 0: none
+inline constexpr SettingKey SpellCheck{"Input", "SpellCheck", "1"}; // off by itself when no dictionary is found
+inline constexpr SettingKey SpellLanguage{"Input", "Language", ""}; // empty: the system locale's language
+inline constexpr SettingKey Proxy{"Connect", "Proxy", ""}; // empty, "system" or "socks5://[user:pass@]host:port"
 } // namespace Keys
 
 QString GetSetting(const QString &appName, const QString &section, const QString &key,
