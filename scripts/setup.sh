@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xauth x11-utils fonts-dejavu-core
   desktop-file-utils appstream
   dbus-daemon
+  openssl libssl-dev libsodium-dev
 )
 
 missing=()
