@@ -6,6 +6,7 @@
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 
 namespace {
@@ -47,6 +48,16 @@ QString unreadable(const QString &path)
     if (file.size() == 0)
         return QStringLiteral("is empty");
     return {};
+}
+
+EVP_PKEY *readPrivateKey(const QByteArray &path)
+{
+    BIO *file = BIO_new_file(path.constData(), "r");
+    if (!file)
+        return nullptr;
+    EVP_PKEY *key = PEM_read_bio_PrivateKey(file, nullptr, noPassphrase, nullptr);
+    BIO_free(file);
+    return key;
 }
 
 bio_st *newMemoryBio()
@@ -103,11 +114,14 @@ std::unique_ptr<TlsServerContext> TlsServerContext::load(const QString &certFile
         return failWith(QStringLiteral("TLS certificate %1: not a usable PEM certificate (%2)")
                                 .arg(certFile, takeOpenSslError()));
     }
-    if (SSL_CTX_use_PrivateKey_file(ctx, keyPath.constData(), SSL_FILETYPE_PEM) != 1) {
+    EVP_PKEY *key = readPrivateKey(keyPath);
+    if (!key) {
         return failWith(QStringLiteral("TLS key %1: not a usable PEM private key without a passphrase (%2)")
                                 .arg(keyFile, takeOpenSslError()));
     }
-    if (SSL_CTX_check_private_key(ctx) != 1) {
+    const bool keyTaken = SSL_CTX_use_PrivateKey(ctx, key) == 1;
+    EVP_PKEY_free(key);
+    if (!keyTaken || SSL_CTX_check_private_key(ctx) != 1) {
         return failWith(QStringLiteral("TLS key %1 does not belong to the certificate %2 (%3)")
                                 .arg(keyFile, certFile, takeOpenSslError()));
     }
