@@ -26,7 +26,8 @@ class tst_secure_throttle : public QObject
     Q_OBJECT
 
 private slots:
-    // Each step: "fail T ADDR NAME", "ok T ADDR NAME", "admit T ADDR NAME = W"
+    // Each step: "fail T ADDR NAME", "ok T ADDR NAME", "release T ADDR NAME",
+    // "admit T ADDR NAME = W"
     // or "wait T ADDR NAME = W" (W: the expected delay in ms).
     void steps_data()
     {
@@ -50,6 +51,9 @@ private slots:
         QTest::newRow("an admitted attempt holds the slot until its verdict")
                 << QStringList{"fail 0 a alice", "admit 1000 a alice = 0", "admit 1000 c alice = 1000",
                                "admit 1000 a bob = 1000", "fail 1050 a alice", "wait 1050 c alice = 2000"};
+        QTest::newRow("an attempt that was never checked gives its slot back, keeps the failures")
+                << QStringList{"fail 0 a alice", "admit 1000 a alice = 0", "release 1010 a alice",
+                               "wait 1010 a alice = 0", "fail 1020 a alice", "wait 1020 b alice = 2000"};
         QTest::newRow("admitting a key without failures holds nothing back")
                 << QStringList{"admit 0 a alice = 0", "admit 0 a alice = 0", "wait 0 b alice = 0"};
         QTest::newRow("a success clears the name and gives the address its slot back")
@@ -78,6 +82,8 @@ private slots:
             const QByteArray name = words[3].toUtf8();
             if (op == QLatin1String("fail")) {
                 throttle.recordFailure(address, name, now);
+            } else if (op == QLatin1String("release")) {
+                throttle.release(address, name, now);
             } else if (op == QLatin1String("ok")) {
                 throttle.recordSuccess(address, name, now);
             } else {

@@ -318,6 +318,39 @@ private slots:
         QCOMPARE(session.pendingOutput(), 0);
     }
 
+    // A connection's queue goes out as few records, taken from where the last
+    // flush stopped, never past the limit.
+    void writeQueued_data()
+    {
+        QTest::addColumn<QByteArrayList>("queue");
+        QTest::addColumn<int>("frontOffset");
+        QTest::addColumn<int>("maxBytes");
+        QTest::addColumn<int>("taken");
+
+        const QByteArrayList lines{"1005 TALK a 0010 \"one\"\r\n", "1005 TALK b 0010 \"two\"\r\n",
+                                   "1018 INFO \"three\"\r\n"};
+        QTest::newRow("whole queue") << lines << 0 << 16384 << int(lines.join().size());
+        QTest::newRow("rest of a half-sent line") << lines << 10 << 16384 << int(lines.join().size() - 10);
+        QTest::newRow("limit inside the second line") << lines << 0 << 30 << 30;
+        QTest::newRow("limit inside the first line, with an offset") << lines << 5 << 7 << 7;
+        QTest::newRow("empty queue") << QByteArrayList{} << 0 << 16384 << 0;
+        QTest::newRow("more than one record") << QByteArrayList{QByteArray(20000, 'x'), QByteArray(20000, 'y')} << 100
+                                              << 50000 << 39900;
+    }
+    void writeQueued()
+    {
+        QFETCH(QByteArrayList, queue);
+        QFETCH(int, frontOffset);
+        QFETCH(int, maxBytes);
+        QFETCH(int, taken);
+        TlsSession session(*m_context);
+        MemoryClient client;
+        QVERIFY(TlsTest::handshake(client, session));
+        const std::deque<QByteArray> deque(queue.cbegin(), queue.cend());
+        QCOMPARE(session.writeQueued(deque, frontOffset, maxBytes), qsizetype(taken));
+        QCOMPARE(client.decrypt(session.takeOutput()), queue.join().mid(frontOffset, taken));
+    }
+
     // Lines written before the handshake has finished leave right after it.
     void writeBeforeHandshake_data()
     {

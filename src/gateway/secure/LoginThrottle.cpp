@@ -94,11 +94,22 @@ void LoginThrottle::recordSuccess(const QHostAddress &address, QByteArrayView na
     m_names.remove(nameKey(name));
     // The address keeps its failures (it may be guessing other names), but
     // not the slot this attempt reserved.
-    const auto it = m_addresses.find(addressKey(address));
-    if (it == m_addresses.end())
+    unreserve(m_addresses, addressKey(address), nowMs);
+}
+
+void LoginThrottle::release(const QHostAddress &address, QByteArrayView name, qint64 nowMs)
+{
+    unreserve(m_addresses, addressKey(address), nowMs);
+    unreserve(m_names, nameKey(name), nowMs);
+}
+
+void LoginThrottle::unreserve(Table &table, const QByteArray &key, qint64 nowMs)
+{
+    const auto it = table.find(key);
+    if (it == table.end())
         return;
     if (expired(*it, nowMs))
-        m_addresses.erase(it);
+        table.erase(it);
     else
         it->allowedAtMs = it->lastFailureMs + delayAfter(it->failures);
 }

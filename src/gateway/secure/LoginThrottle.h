@@ -40,6 +40,9 @@ public:
     qint64 admit(const QHostAddress &address, QByteArrayView name, qint64 nowMs);
     void recordFailure(const QHostAddress &address, QByteArrayView name, qint64 nowMs);
     void recordSuccess(const QHostAddress &address, QByteArrayView name, qint64 nowMs);
+    // An admitted attempt that got no verdict (the check could not run): its
+    // keys wait only as long as their failures say.
+    void release(const QHostAddress &address, QByteArrayView name, qint64 nowMs);
 
     // The wait after this many failures in a row.
     qint64 delayAfter(int failures) const;
@@ -62,6 +65,7 @@ private:
 
     qint64 waitIn(const Table &table, const QByteArray &key, qint64 nowMs) const;
     void reserve(Table &table, const QByteArray &key, qint64 nowMs);
+    void unreserve(Table &table, const QByteArray &key, qint64 nowMs);
     void fail(Table &table, const QByteArray &key, qint64 nowMs);
     void makeRoom(Table &table, qint64 nowMs);
     bool expired(const Entry &entry, qint64 nowMs) const;

@@ -241,6 +241,24 @@ TlsSession::Status TlsSession::write(QByteArrayView plaintext)
     return encrypt(plaintext);
 }
 
+qsizetype TlsSession::writeQueued(const std::deque<QByteArray> &queue, qsizetype frontOffset, qsizetype maxBytes)
+{
+    if (m_failed || m_peerClosed || m_shutdownSent)
+        return 0;
+    // One buffer per thread, not per connection: idle connections keep nothing.
+    thread_local QByteArray gather;
+    gather.resize(0); // keeps the capacity
+    qsizetype offset = frontOffset;
+    for (auto it = queue.cbegin(); it != queue.cend() && gather.size() < maxBytes; ++it) {
+        const qsizetype take = qMin(it->size() - offset, maxBytes - gather.size());
+        gather.append(it->constData() + offset, take);
+        offset = 0;
+    }
+    if (gather.isEmpty() || write(gather) == Status::Failed)
+        return 0;
+    return gather.size();
+}
+
 TlsSession::Status TlsSession::encrypt(QByteArrayView plaintext)
 {
     size_t written = 0;

@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <deque>
 #include <memory>
 
 struct ssl_ctx_st;
@@ -60,6 +61,8 @@ public:
     // Bytes a session keeps for the peer before the handshake has finished;
     // more fails the session instead of growing without bound.
     static constexpr qsizetype kMaxEarlyBytes = 64 * 1024;
+    // The most plaintext one TLS record carries.
+    static constexpr qsizetype kRecordBytes = 16 * 1024;
 
     explicit TlsSession(const TlsServerContext &context);
     ~TlsSession();
@@ -71,6 +74,12 @@ public:
     Status feed(QByteArrayView ciphertext, QByteArray *plaintext);
     // Plaintext to send; the ciphertext waits in takeOutput().
     Status write(QByteArrayView plaintext);
+    // Encrypts up to maxBytes from the front of a connection's output queue
+    // (its first line from frontOffset on) as full-size records instead of one
+    // record per line. Returns the plaintext bytes taken, for the caller to
+    // remove from its queue; 0 when the session has failed or was shut down.
+    qsizetype writeQueued(const std::deque<QByteArray> &queue, qsizetype frontOffset,
+                          qsizetype maxBytes = kRecordBytes);
     // Queues a close-notify for the peer.
     void shutdown();
 
