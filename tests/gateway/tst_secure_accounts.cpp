@@ -4,7 +4,10 @@
 
 #include <QtTest>
 
+#include <cstdio>
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -91,6 +94,37 @@ private slots:
         QCOMPARE(accounts->plainNames(), plainNames);
     }
 
+    void load_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // "-": no file
+        QTest::addColumn<QString>("error");      // after the file's path
+
+        QTest::newRow("missing file") << QByteArray("-") << QStringLiteral("cannot read ");
+        QTest::newRow("malformed line") << QByteArray("alice:pw\nbob\n") << QStringLiteral(": line 2: expected");
+        QTest::newRow("good file") << QByteArray("alice:pw\n") << QString();
+    }
+    void load()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("accounts.txt"));
+        if (content != "-") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        QString got;
+        const std::optional<Accounts> accounts = Accounts::load(path, &got);
+        QCOMPARE(bool(accounts), error.isEmpty());
+        if (accounts) {
+            QCOMPARE(accounts->plainNames(), QByteArrayList{"alice"});
+            QVERIFY(Accounts::plainWarning("alice").contains(QStringLiteral("--hash-password alice")));
+        } else {
+            QVERIFY2(got.contains(path) && got.contains(error), qPrintable(got));
+        }
+    }
+
     void nameCheckFromCaller()
     {
         const auto noDigits = [](QByteArrayView name) -> QByteArray {
@@ -143,6 +177,62 @@ private slots:
         QVERIFY(wrong.waitFor(1));
         QCOMPARE(right.got, QList<Verdict>{Verdict::Accepted});
         QCOMPARE(wrong.got, QList<Verdict>{Verdict::Refused});
+    }
+
+    // The command reads the password from standard input and prints the line.
+    void hashPasswordCommand_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("exitCode");
+
+        QTest::newRow("password line") << QByteArray("alice") << QByteArray("s3cret\n") << 0;
+        QTest::newRow("without a line end") << QByteArray("alice") << QByteArray("s3cret") << 0;
+        QTest::newRow("nothing") << QByteArray("alice") << QByteArray() << 2;
+        QTest::newRow("empty line") << QByteArray("alice") << QByteArray("\ns3cret\n") << 2;
+        QTest::newRow("bad name") << QByteArray("a b") << QByteArray("s3cret\n") << 2;
+    }
+    void hashPasswordCommand()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, input);
+        QFETCH(int, exitCode);
+        int in[2];
+        int out[2];
+        QVERIFY(::pipe(in) == 0 && ::pipe(out) == 0);
+        QCOMPARE(::write(in[1], input.constData(), size_t(input.size())), ssize_t(input.size()));
+        ::close(in[1]);
+        std::fflush(stdout);
+        const int savedIn = ::dup(STDIN_FILENO);
+        const int savedOut = ::dup(STDOUT_FILENO);
+        ::dup2(in[0], STDIN_FILENO);
+        ::dup2(out[1], STDOUT_FILENO);
+        std::clearerr(stdin);
+        const int code = printHashedPasswordLine(name);
+        std::fflush(stdout);
+        ::dup2(savedIn, STDIN_FILENO);
+        ::dup2(savedOut, STDOUT_FILENO);
+        std::clearerr(stdin);
+        for (int fd : {in[0], out[1], savedIn, savedOut})
+            ::close(fd);
+        QByteArray printed(4096, '\0');
+        const ssize_t n = ::read(out[0], printed.data(), size_t(printed.size()));
+        ::close(out[0]);
+        printed.truncate(qMax<ssize_t>(n, 0));
+
+        QCOMPARE(code, exitCode);
+        if (exitCode != 0) {
+            QVERIFY(printed.isEmpty());
+            return;
+        }
+        QVERIFY2(printed.startsWith(name + ":$argon2id$") && printed.endsWith("\n"), printed.constData());
+        const std::optional<Accounts> accounts = Accounts::parse(printed);
+        QVERIFY(accounts);
+        PasswordVerifier verifier(*accounts);
+        Verdicts verdicts;
+        verifier.verify(name, "s3cret", &verdicts, verdicts.callback());
+        QVERIFY(verdicts.waitFor(1));
+        QCOMPARE(verdicts.got.first(), Verdict::Accepted);
     }
 
     void firstLine_data()

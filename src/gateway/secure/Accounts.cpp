@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Accounts.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 #include <sodium.h>
@@ -140,6 +141,28 @@ std::optional<Accounts> Accounts::parse(QByteArrayView content, QString *error, 
     return accounts;
 }
 
+std::optional<Accounts> Accounts::load(const QString &path, QString *error, const NameCheck &nameCheck)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    QString why;
+    std::optional<Accounts> accounts = parse(file.readAll(), &why, nameCheck);
+    if (!accounts && error)
+        *error = QStringLiteral("%1: %2").arg(path, why);
+    return accounts;
+}
+
+QString Accounts::plainWarning(QByteArrayView name)
+{
+    return QStringLiteral("account %1 has its password in clear; replace its line with the output of "
+                          "\"vesk-gateway --hash-password %1\"")
+            .arg(QString::fromUtf8(name));
+}
+
 const Accounts::Entry *Accounts::find(QByteArrayView name) const
 {
     const auto it = m_entries.constFind(name.toByteArray());
@@ -164,6 +187,20 @@ std::optional<QByteArray> hashPasswordLine(QByteArrayView name, QByteArrayView p
     if (hashed.isEmpty())
         return failWith(QStringLiteral("hashing failed (out of memory?)"));
     return name.toByteArray() + ':' + hashed;
+}
+
+int printHashedPasswordLine(QByteArrayView name, const Accounts::NameCheck &nameCheck)
+{
+    QByteArray password = readPasswordFromStdin();
+    QString error;
+    const std::optional<QByteArray> line = hashPasswordLine(name, password, &error, nameCheck);
+    wipe(password);
+    if (!line) {
+        std::fprintf(stderr, "vesk-gateway: %s\n", qPrintable(error));
+        return 2;
+    }
+    std::printf("%s\n", line->constData());
+    return 0;
 }
 
 QByteArray firstLine(QByteArrayView input)

@@ -59,6 +59,12 @@ public:
     static std::optional<Accounts> parse(QByteArrayView content, QString *error = nullptr,
                                          const NameCheck &nameCheck = {});
 
+    // parse() on a file; errors start with the file's name.
+    static std::optional<Accounts> load(const QString &path, QString *error = nullptr,
+                                        const NameCheck &nameCheck = {});
+    // The start-up warning for one name of plainNames().
+    static QString plainWarning(QByteArrayView name);
+
     const Entry *find(QByteArrayView name) const;
     qsizetype size() const { return m_entries.size(); }
     // Names whose password is stored in clear, in file order, to be named in
@@ -75,6 +81,13 @@ private:
 // name is unusable, the password is empty or hashing failed.
 std::optional<QByteArray> hashPasswordLine(QByteArrayView name, QByteArrayView password, QString *error = nullptr,
                                            const Accounts::NameCheck &nameCheck = {});
+
+// `vesk-gateway --hash-password NAME`: reads the password from standard
+// input, prints "NAME:$argon2id$..." on standard output and returns 0, or
+// prints why not on standard error and returns 2. The name is an argument and
+// the password never is, so it cannot show up in the process list or the
+// shell history.
+int printHashedPasswordLine(QByteArrayView name, const Accounts::NameCheck &nameCheck = {});
 
 // The password given on standard input: its first line without the line end.
 // When the input is a terminal, typing is not echoed.
