@@ -350,6 +350,8 @@ private slots:
         QCOMPARE(survivor.got.first(), Verdict::Accepted);
         QTest::qWait(50);
         QCOMPARE(calledForGone, 0);
+        // The first one was already running; the two that still waited were skipped.
+        QCOMPARE(verifier.checksStarted(), quint64(2));
     }
 
     // Destroying the verifier with hashes running neither crashes nor calls back.

@@ -125,6 +125,8 @@ public:
     const Accounts &accounts() const { return m_accounts; }
     int running() const { return m_running; }
     qsizetype queued() const { return qsizetype(m_queue.size()); }
+    // Hashes started so far; checks whose connection closed while they waited are not run.
+    quint64 checksStarted() const { return m_lastId; }
 
 private:
     struct Job
