@@ -73,6 +73,10 @@ private slots:
                                       << QByteArrayList{} << 0;
         QTest::newRow("a damaged hash") << QByteArray("alice:$argon2id$v=19$m=oops\n")
                                         << QStringLiteral("line 1: not a hash") << QByteArrayList{} << 0;
+        QTest::newRow("a hash that needs 1 GiB per login")
+                << QByteArray("alice:$argon2id$v=19$m=1048576,t=2,p=1$c29tZXNhbHRzb21lc2FsdA$"
+                              "aGFzaGhhc2hoYXNoaGFzaGhhc2hoYXNoaGFzaGhhc2g\n")
+                << QStringLiteral("line 1: the hash needs 1024 MiB per login") << QByteArrayList{} << 0;
         QTest::newRow("a cut-off hash") << "alice:" + hash.left(hash.size() - 10) + "\n"
                                         << QStringLiteral("line 1: not a hash") << QByteArrayList{} << 0;
     }

@@ -133,6 +133,14 @@ std::optional<Accounts> Accounts::parse(QByteArrayView content, QString *error, 
                         < 0) {
             return failAt(i, QStringLiteral("not a hash this gateway can read"));
         }
+        size_t memLimit = 0;
+        quint64 opsLimit = 0;
+        if (entry.hashed && hashParameters(entry.secret, &memLimit, &opsLimit)
+            && memLimit > PasswordHash::kMaxMemLimitBytes) {
+            return failAt(i, QStringLiteral("the hash needs %1 MiB per login, more than the %2 MiB allowed")
+                                     .arg(memLimit >> 20)
+                                     .arg(PasswordHash::kMaxMemLimitBytes >> 20));
+        }
         if (!entry.hashed)
             accounts.m_plainNames << name;
         lineOf.insert(name, i);

@@ -28,6 +28,9 @@ namespace PasswordHash {
 
 inline constexpr quint64 kOpsLimit = 2;
 inline constexpr size_t kMemLimitBytes = 19 * 1024 * 1024;
+// A hash in the accounts file may ask for more, but not for more than this:
+// every login to it allocates that much.
+inline constexpr size_t kMaxMemLimitBytes = 256 * 1024 * 1024;
 
 // Initialises libsodium once; false when it cannot run here.
 bool initialise();
@@ -54,8 +57,8 @@ public:
     };
 
     // Nullopt and "line N: ..." in *error at the first malformed line: no
-    // colon, an unusable name, a name given twice, an empty password, or a
-    // hash libsodium cannot read.
+    // colon, an unusable name, a name given twice, an empty password, a hash
+    // libsodium cannot read, or one that needs more than kMaxMemLimitBytes.
     static std::optional<Accounts> parse(QByteArrayView content, QString *error = nullptr,
                                          const NameCheck &nameCheck = {});
 
