@@ -447,6 +447,37 @@ private slots:
         QCOMPARE(bystanderPlain, QByteArray("still here\r\n"));
     }
 
+    // The last lines and the close-notify often arrive together: the lines
+    // still come out, with the news that the peer is done.
+    void linesThenCloseNotify_data()
+    {
+        QTest::addColumn<bool>("oneChunk");
+
+        QTest::newRow("in one chunk") << true;
+        QTest::newRow("in two chunks") << false;
+    }
+    void linesThenCloseNotify()
+    {
+        QFETCH(bool, oneChunk);
+        TlsSession session(*m_context);
+        MemoryClient client;
+        QVERIFY(TlsTest::handshake(client, session));
+        QByteArray lines = client.encrypt("bye\r\n");
+        lines += client.encrypt("really\r\n");
+        SSL_shutdown(client.ssl);
+        const QByteArray closeNotify = client.output();
+        QByteArray plain;
+        if (oneChunk) {
+            QCOMPARE(session.feed(lines + closeNotify, &plain), Status::Closed);
+        } else {
+            QVERIFY2(session.feed(lines, &plain) == Status::Ok, qPrintable(session.errorString()));
+            QCOMPARE(session.feed(closeNotify, &plain), Status::Closed);
+        }
+        QCOMPARE(plain, QByteArray("bye\r\nreally\r\n"));
+        QVERIFY(session.peerClosed());
+        QCOMPARE(session.write("ignored\r\n"), Status::Closed);
+    }
+
     // Clients the gateway must not accept fail their handshake.
     void refusedClients_data()
     {
