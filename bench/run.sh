@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release and runs them; each prints its figures.
-# "gateway [load|attacks]" runs only the gateway's benchmark.
+# "gateway [load|attacks]" runs only the gateway's benchmark; "secure" only the
+# TLS session and password check benchmarks.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -14,8 +15,16 @@ if [ "${1:-}" = gateway ]; then
   "$build/bench/gateway_bench" "${@:2}"
   exit 0
 fi
-cmake --build "$build" --target flood_bench gateway_bench -j "$jobs"
+if [ "${1:-}" = secure ]; then
+  cmake --build "$build" --target secure_tls_bench secure_accounts_bench -j "$jobs"
+  "$build/bench/secure_tls_bench"
+  "$build/bench/secure_accounts_bench"
+  exit 0
+fi
+cmake --build "$build" --target flood_bench gateway_bench secure_tls_bench secure_accounts_bench -j "$jobs"
 QT_QPA_PLATFORM=offscreen "$build/bench/flood_bench" "$@"
 if [ $# -eq 0 ]; then
   "$build/bench/gateway_bench"
+  "$build/bench/secure_tls_bench"
+  "$build/bench/secure_accounts_bench"
 fi

@@ -12,7 +12,7 @@ PACKAGES=(
   desktop-file-utils appstream
   dbus-daemon
   qtkeychain-qt6-dev libsecret-1-0
-  openssl
+  openssl libssl-dev libsodium-dev
   gnome-keyring dbus-bin libsecret-tools
   libnats-dev nats-server
   libhunspell-dev hunspell-en-us microsocks
