@@ -6,7 +6,7 @@
 #include "reception/DisplayText.h"
 #include "reception/TextCodec.h"
 #include "session/ChatLink.h"
-#include "session/Globals.h"
+#include "session/ChatSession.h"
 #include "settings/Settings.h"
 #include "ui/DisplayPane.h"
 #include "ui/FindBar.h"
@@ -145,9 +145,13 @@ FloodRun serveFlood(const QByteArray &bytes, Connect connectTo, Done done)
     return run;
 }
 
+// The user's name in the flooded window: a word of the flood gives the mention marks work.
+QString g_floodUserName;
+
 double flood(const QByteArrayList &lines, bool report = true)
 {
     TorvalMain window;
+    window.session()->setLoginName(g_floodUserName);
     window.show();
     auto *socket = window.findChild<QTcpSocket *>(QStringLiteral("Winsock1"));
     auto *chat = window.findChild<QPlainTextEdit *>(QStringLiteral("Text2"));
@@ -507,7 +511,7 @@ void featuresCost(QByteArrayList lines)
         if (lines[i].startsWith("1005"))
             lines[i].insert(lines[i].size() - 3, " see http://www.example.org/" + QByteArray::number(i));
     }
-    LoginName = QStringLiteral("word500");
+    g_floodUserName = QStringLiteral("word500");
     auto switchFeatures = [](const char *on) {
         for (const SettingKey &key : {Keys::LogsEnabled, Keys::Links, Keys::Mentions})
             SaveSetting(key, QLatin1String(on));
@@ -602,6 +606,8 @@ int main(int argc, char **argv)
     // The chat log is on by default: keep it out of the user's own data folder,
     // and post no desktop notifications from a benchmark.
     qputenv("XDG_DATA_HOME", QFile::encodeName(settings.filePath(QStringLiteral("data"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.filePath(QStringLiteral("config"))));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(settings.filePath(QStringLiteral("cache"))));
     SaveSetting(Keys::Alerts, QStringLiteral("0"));
 
     // Optional argument: run only "flood", "headless", "append", "baseline", "long", "controls", "typing",

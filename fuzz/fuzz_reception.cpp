@@ -6,7 +6,10 @@
 #include "ui/TorvalMain.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTextDocument>
 
 #include <cstdint>
@@ -32,6 +35,12 @@ bool paneIsFull(const QPlainTextEdit *pane)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The window's settings and chat log go to a folder of this run, never the user's own.
+    static QTemporaryDir home(QDir::tempPath() + QStringLiteral("/fuzz_reception-XXXXXX"));
+    if (!home.isValid())
+        std::abort();
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        qputenv(name, QFile::encodeName(home.filePath(QLatin1String(name))));
     static int argc = 1;
     static char name[] = "fuzz_reception";
     static char *argv[] = {name, nullptr};

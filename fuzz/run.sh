@@ -20,6 +20,11 @@ cmake --build "$build" --target fuzz_link fuzz_reception -j "$jobs"
 
 cd "$build/fuzz"
 export QT_QPA_PLATFORM=offscreen
+# Settings, data and caches of the run go to a scratch folder, never the user's own.
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+export XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" XDG_CACHE_HOME="$scratch/cache"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # Qt keeps font and style caches for the life of the process, which the leak
 # checker reports after almost every input; growth is caught by -rss_limit_mb.

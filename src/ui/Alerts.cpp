@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "ui/Alerts.h"
 
+#include <QApplication>
+#include <QWidget>
+
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QStringList>
@@ -70,4 +73,23 @@ void DesktopNotifier::post(const QString &summary, const QString &body)
          << QStringList() << QVariantMap() << kExpireDefault;
     // No service answers with an error that nobody waits for.
     m_bus.asyncCall(call);
+}
+
+void MessageAlerts::linesReady(const ShownLines &lines)
+{
+    if (m_window->isActiveWindow())
+        return;
+    for (const ShownLine &line : lines.lines()) {
+        const std::optional<LineAlert> alert = alertFor(line);
+        if (!alert)
+            continue;
+        QApplication::alert(m_window);
+        if (!m_notifier) {
+            m_notifier = new DesktopNotifier(m_window);
+            m_notifier->setIntervalMs(m_intervalMs);
+        }
+        m_notifier->notify(alert->kind == LineAlert::Kind::Whisper ? DesktopNotifier::Kind::Whisper
+                                                                   : DesktopNotifier::Kind::Mention,
+                           alert->summary, alert->body);
+    }
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "session/ShownLines.h"
+
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
@@ -11,6 +13,8 @@
 // in between is counted and posted as one ("3 more whispers") when the
 // interval ends. Without a bus or a service nothing happens, silently, and
 // nothing ever waits for an answer.
+class QWidget;
+
 class DesktopNotifier : public QObject
 {
     Q_OBJECT
@@ -33,6 +37,21 @@ private:
     QTimer m_cooldown;
     int m_heldWhispers = 0;
     int m_heldMentions = 0;
+};
+
+// The alerts as a session's filter: while the window is not the active one,
+// a whisper received or a line that mentions the user asks for attention
+// and posts a desktop notification.
+class MessageAlerts : public ShownLineFilter
+{
+public:
+    MessageAlerts(QWidget *window, int intervalSeconds) : m_window(window), m_intervalMs(intervalSeconds * 1000) {}
+    void linesReady(const ShownLines &lines) override;
+
+private:
+    QWidget *m_window;
+    int m_intervalMs;
+    DesktopNotifier *m_notifier = nullptr; // made at the first alert: it opens the session bus
 };
 
 // "1 more whisper", "3 more whispers", "2 more mentions", or both joined by " and ".

@@ -127,7 +127,7 @@ void PaneAppendBatch::finishLine(QString &lines, qsizetype start)
     lines += u'\n';
 }
 
-void PaneAppendBatch::addPlainLine(QPlainTextEdit *pane, const QString &text)
+void PaneAppendBatch::addPlainLine(QPlainTextEdit *pane, QStringView text)
 {
     QString &lines = linesFor(pane);
     const qsizetype start = lines.size();
@@ -135,7 +135,7 @@ void PaneAppendBatch::addPlainLine(QPlainTextEdit *pane, const QString &text)
     finishLine(lines, start);
 }
 
-void PaneAppendBatch::addDisplayLine(QPlainTextEdit *pane, const QString &body)
+void PaneAppendBatch::addDisplayLine(QPlainTextEdit *pane, QStringView body)
 {
     writeDisplayLine(pane, [&body](QString &out) { out += body; });
 }

@@ -44,8 +44,8 @@ public:
     PaneAppendBatch(const PaneAppendBatch &) = delete;
     PaneAppendBatch &operator=(const PaneAppendBatch &) = delete;
 
-    void addDisplayLine(QPlainTextEdit *pane, const QString &body);
-    void addPlainLine(QPlainTextEdit *pane, const QString &text);
+    void addDisplayLine(QPlainTextEdit *pane, QStringView body);
+    void addPlainLine(QPlainTextEdit *pane, QStringView text);
     // A display line whose body writeBody(QString &out) appends to the
     // pane's gathered text, so that the line is built once, in place.
     template <typename WriteBody>

@@ -36,10 +36,8 @@ FrmChannel::FrmChannel(TorvalMain *mainWindow)
 void FrmChannel::Command1_Click()
 {
     const QString channel = entryText();
-    if (mainWindow)
-        mainWindow->inputLine()->setText(channelLine(channel));
     SaveSetting(Keys::HomeChannel, channel);
     if (mainWindow)
-        mainWindow->Send_Click();
+        mainWindow->SendCommand(channelLine(channel));
     close();
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/FrmLogin.h"
 
-#include "session/Globals.h"
+#include "session/ChatSession.h"
 #include "session/LoginRules.h"
 #include "settings/Settings.h"
 #include "ui/DesignStyle.h"
@@ -83,8 +83,9 @@ FrmLogin::FrmLogin(TorvalMain *mainWindow)
 
 void FrmLogin::Form_Load()
 {
-    LoginName = GetSetting(Keys::Username);
-    UserNamet->setText(LoginName);
+    // The stored name is the session's until the user logs in with another.
+    mainWindow->session()->setLoginName(GetSetting(Keys::Username));
+    UserNamet->setText(mainWindow->session()->LoginName());
 }
 
 void FrmLogin::paintEvent(QPaintEvent *)
@@ -110,9 +111,10 @@ void FrmLogin::Login_Click()
         MsgBox(this, QLatin1String(kMissingName));
         return;
     }
-    LoginName = name;
-    LoginPassword = PassWordt->text();
-    if (checkLogin(LoginName, LoginPassword) == LoginCheck::MissingPassword) {
+    ChatSession *session = mainWindow->session();
+    session->setLoginName(name);
+    session->setLoginPassword(PassWordt->text());
+    if (checkLogin(name, PassWordt->text()) == LoginCheck::MissingPassword) {
         MsgBox(this, QLatin1String(kMissingPassword));
         return;
     }

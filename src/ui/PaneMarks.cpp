@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/PaneMarks.h"
 
-#include "reception/DisplayText.h"
 #include "text/TextMarks.h"
 
 #include <QDesktopServices>
@@ -14,6 +13,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 namespace {
 
@@ -21,31 +21,6 @@ std::function<bool(const QUrl &)> &linkOpener()
 {
     static std::function<bool(const QUrl &)> opener;
     return opener;
-}
-
-// A line as the pane shows it: control characters and line breaks as U+FFFD.
-QString asShown(const QString &body)
-{
-    QString shown;
-    appendWithNameRules(shown, body);
-    return shown;
-}
-
-// Where the line showing body ends in text (lines separated by U+2029),
-// searching from from; a line the pane cut is found by its start. -1 if none.
-qsizetype findShownLine(const QString &text, const QString &body, qsizetype from)
-{
-    for (qsizetype at = text.indexOf(body, from); at >= 0; at = text.indexOf(body, at + 1)) {
-        const qsizetype end = at + body.size();
-        if (end == text.size() || text[end] == QChar::ParagraphSeparator)
-            return end;
-    }
-    if (body.size() > kDisplayLineCut / 2) {
-        const qsizetype at = text.indexOf(QStringView(body).left(kDisplayLineCut / 4), from);
-        if (at >= 0)
-            return at;
-    }
-    return -1;
 }
 
 } // namespace
@@ -76,14 +51,21 @@ void PaneMarks::setLinksShown(bool shown)
         m_pane->viewport()->unsetCursor();
 }
 
-void PaneMarks::markNextMention(const QString &body)
+void MentionMarks::linesReady(const ShownLines &lines)
 {
-    m_pendingMentions.append(asShown(body));
+    int row = 0;
+    for (const ShownLine &line : lines.lines()) {
+        if (line.pane != ShownLine::Pane::Chat)
+            continue;
+        if (line.mentionsUser)
+            m_marks->markMentionRow(row);
+        ++row;
+    }
 }
 
 void PaneMarks::linesAdded(int from, int, int added)
 {
-    if (added == 0 || (!m_linksShown && m_pendingMentions.isEmpty()))
+    if (added == 0 || (!m_linksShown && m_mentionRows.isEmpty()))
         return;
     // The new lines as one text, read once: most lines have nothing to mark.
     QTextDocument *doc = m_pane->document();
@@ -91,24 +73,25 @@ void PaneMarks::linesAdded(int from, int, int added)
     const int end = std::min(from + added, doc->characterCount() - 1);
     if (end <= from)
         return;
-    QTextCursor range(doc);
-    range.setPosition(from);
-    range.setPosition(end, QTextCursor::KeepAnchor);
-    const QString text = range.selectedText();
 
     std::map<int, Marks> marks; // by block number
-    qsizetype searchFrom = 0;
-    while (!m_pendingMentions.isEmpty()) {
-        const qsizetype lineEnd = findShownLine(text, m_pendingMentions.first(), searchFrom);
-        if (lineEnd < 0)
-            break; // not in the pane yet; forgotten at the end of the slice
-        m_pendingMentions.removeFirst();
-        const QTextBlock block = doc->findBlock(from + int(lineEnd) - 1);
-        marks[block.blockNumber()].block = block;
-        marks[block.blockNumber()].mention = true;
-        searchFrom = lineEnd;
+    if (!m_mentionRows.isEmpty()) {
+        // The appended text's first line joins the block it was appended to.
+        const int first = doc->findBlock(from).blockNumber();
+        const int last = doc->findBlock(end - 1).blockNumber();
+        for (const int row : std::exchange(m_mentionRows, {})) {
+            if (first + row > last)
+                break;
+            Marks &m = marks[first + row];
+            m.block = doc->findBlockByNumber(first + row);
+            m.mention = true;
+        }
     }
     if (m_linksShown) {
+        QTextCursor range(doc);
+        range.setPosition(from);
+        range.setPosition(end, QTextCursor::KeepAnchor);
+        const QString text = range.selectedText();
         for (const TextRange &link : findLinks(text)) {
             const QTextBlock block = doc->findBlock(from + int(link.start));
             Marks &m = marks[block.blockNumber()];

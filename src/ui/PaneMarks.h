@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "session/ShownLines.h"
 #include "text/TextMarks.h"
 
 #include <QObject>
@@ -27,11 +28,12 @@ public:
     explicit PaneMarks(QPlainTextEdit *pane);
 
     void setLinksShown(bool shown);
-    // The next pane line that ends with body is a mention; lines are matched
-    // in the order they are appended.
-    void markNextMention(const QString &body);
-    // Forgets mentions not yet matched (their lines never reached the pane).
-    void clearPendingMentions() { m_pendingMentions.clear(); }
+    // Line row (from 0) of the next text appended to the pane is a mention:
+    // lines are told apart by their place, never by their text.
+    void markMentionRow(int row) { m_mentionRows.append(row); }
+    // Forgets mentions not yet shown (their lines never reached the pane).
+    void clearPendingMentions() { m_mentionRows.clear(); }
+    bool hasPendingMentions() const { return !m_mentionRows.isEmpty(); }
 
     // The address under a point of the pane's viewport, or an empty URL.
     QUrl linkAt(const QPoint &viewportPos) const;
@@ -51,7 +53,21 @@ private:
 
     QPlainTextEdit *m_pane;
     bool m_linksShown = true;
-    QStringList m_pendingMentions;
+    QList<int> m_mentionRows; // rows of the next appended text, ascending
+};
+
+// The mention marks as a session's filter: the chat pane's lines that
+// mention the user are marked when the window appends the batch.
+class MentionMarks : public ShownLineFilter
+{
+public:
+    explicit MentionMarks(PaneMarks *chatMarks) : m_marks(chatMarks) {}
+    void linesReady(const ShownLines &lines) override;
+    // A mention whose line did not reach the pane must not mark a later line.
+    void batchShown() override { m_marks->clearPendingMentions(); }
+
+private:
+    PaneMarks *m_marks;
 };
 
 // Opens an address in the user's browser; tests replace it.

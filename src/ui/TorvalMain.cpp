@@ -2,14 +2,17 @@
 #include "ui/TorvalMain.h"
 
 #include "layout/Layout.h"
-#include "session/ChatLink.h"
+#include "log/ChatLog.h"
+#include "reception/RosterModel.h"
+#include "session/ChatSession.h"
 #include "settings/Settings.h"
-#include "ui/FeatureState.h"
+#include "ui/Alerts.h"
 #include "ui/DesignStyle.h"
 #include "ui/Dialogs.h"
 #include "ui/DisplayPane.h"
 #include "ui/FrmChannel.h"
 #include "ui/Images.h"
+#include "ui/PaneMarks.h"
 #include "ui/TorvalMod1.h"
 #include "ui/Twips.h"
 #include "ui/frmAbout.h"
@@ -19,7 +22,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -57,7 +60,7 @@ void showSingle(QPointer<Window> &window, Args... args)
 } // namespace
 
 TorvalMain::TorvalMain(QWidget *parent)
-    : QWidget(parent), features(std::make_unique<FeatureState>())
+    : QWidget(parent), m_session(new ChatSession(this))
 {
     setObjectName(QStringLiteral("TorvalMain"));
     setWindowTitle(QString::fromLatin1(kProgramTitle));
@@ -74,6 +77,17 @@ TorvalMain::TorvalMain(QWidget *parent)
 TorvalMain::~TorvalMain()
 {
     setSaveFailureHandler({});
+    // The session outlives this part of the window: it must not call back into it, nor into the filters.
+    disconnect(m_session, nullptr, this, nullptr);
+    m_session->removeFilter(mentionMarks.get());
+    m_session->removeFilter(alerts.get());
+    m_session->removeFilter(chatLog);
+}
+
+TorvalMain::Controls TorvalMain::controls() const
+{
+    return {Channel, Text2, Text3, Text1, Roomlist, Connect, Disconnect, cmdChannel, About, Quit, cmdIdle,
+            cmdHelp, Slap, Kick, Squelch, UnSquelch, Ban, Whisper, Whois, Send, TimerIdle};
 }
 
 void TorvalMain::reportSaveFailure(const QString &path)
@@ -147,15 +161,15 @@ void TorvalMain::buildControls()
     geometryTwips.insert(Text1, {1680, 8400, 5535, 405});
     Text1->installEventFilter(this);
 
-    Roomlist = new QListWidget(this);
+    Roomlist = new QListView(this);
     Roomlist->setObjectName(QStringLiteral("Roomlist"));
     Roomlist->setAccessibleName(QStringLiteral("User List"));
-    Roomlist->setSortingEnabled(false);
     Roomlist->setFont(designFont(8.25, true));
     Roomlist->setUniformItemSizes(true);
+    Roomlist->setEditTriggers(QAbstractItemView::NoEditTriggers);
     blackOnWhite(Roomlist);
-    roster.append(QString::fromLatin1(kUserListPlaceholder));
-    Roomlist->addItems(roster.entries());
+    m_session->roster()->append(QString::fromLatin1(kUserListPlaceholder));
+    Roomlist->setModel(m_session->roster());
     placeTwips(Roomlist, 7560, 1200, 2655, 3735);
     geometryTwips.insert(Roomlist, {7560, 1200, 2655, 3735});
 
@@ -183,20 +197,13 @@ void TorvalMain::buildControls()
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     Text1->setFocus();
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    connect(Timer1, &QTimer::timeout, this, &TorvalMain::Timer1_Timer);
-
     TimerIdle = new QTimer(this);
     TimerIdle->setObjectName(QStringLiteral("TimerIdle"));
     TimerIdle->setInterval(kIdleTickMs);
     connect(TimerIdle, &QTimer::timeout, this, &TorvalMain::TimerIdle_Timer);
     TimerIdle->start();
 
-    Winsock1 = new ChatLink(this);
-    connect(Winsock1, &ChatLink::eventsReceived, this, &TorvalMain::Winsock1_DataArrival);
-    connect(Winsock1, &ChatLink::connectFailed, this, &TorvalMain::Winsock1_Error);
-    connect(Winsock1, &ChatLink::linkLost, this, &TorvalMain::Winsock1_Lost);
+    bindSession();
 }
 
 void TorvalMain::Form_Load()

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "layout/Layout.h"
-#include "protocol/ChatEvent.h"
-#include "reception/Roster.h"
+#include "outgoing/InputHistory.h"
+#include "outgoing/NameCompletion.h"
 #include "ui/Twips.h"
 
 #include <QHash>
@@ -11,25 +11,33 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 class ChatLink;
+class ChatLog;
+class ChatSession;
+class FindBar;
 class FrmChannel;
-class PaneAppendBatch;
+class MentionMarks;
+class MessageAlerts;
+class PaneMarks;
+class ShownLines;
 class frmAbout;
 class frmHelp;
-struct FeatureState;
 class QKeyEvent;
 
-// The one window in which all chatting happens. It is a thin shell over the
-// link, which owns the connection and turns received bytes into events: the
-// window renders those events and turns the user's actions into lines. Its
-// member functions are kept in one file per subsystem (TorvalMainSession.cpp,
-// TorvalMainReception.cpp, TorvalMainOutgoing.cpp).
+// The one window in which all chatting happens. It is a thin shell over one
+// ChatSession, which owns the connection, the user list and every line sent
+// and received: the window renders the session's lines and signals and turns
+// the user's clicks and keys into session calls. Its member functions are
+// kept in one file per subsystem (TorvalMainSession.cpp,
+// TorvalMainReception.cpp, TorvalMainOutgoing.cpp, TorvalMainFeatures.cpp).
 class TorvalMain : public QWidget
 {
     Q_OBJECT
@@ -41,9 +49,26 @@ public:
     // Offered to other windows: the login dialog and the channel picker.
     void ProceedLogin();
     void Send_Click();
+    // Sends a command line through the session; the input line is not touched.
+    // False, and the chat pane says why, when it could not be sent.
+    bool SendCommand(const QString &text);
+    // One second of the idle announcer (the TimerIdle tick).
+    void TimerIdle_Timer();
 
-    QLineEdit *inputLine() const { return Text1; }
-    ChatLink *link() const { return Winsock1; }
+    ChatSession *session() const { return m_session; }
+    ChatLink *link() const;
+
+    // The design's controls, for tests and tools that drive the window.
+    struct Controls {
+        QLabel *Channel;
+        QPlainTextEdit *Text2, *Text3;
+        QLineEdit *Text1;
+        QListView *Roomlist;
+        QPushButton *Connect, *Disconnect, *cmdChannel, *About, *Quit, *cmdIdle, *cmdHelp;
+        QPushButton *Slap, *Kick, *Squelch, *UnSquelch, *Ban, *Whisper, *Whois, *Send;
+        QTimer *TimerIdle;
+    };
+    Controls controls() const;
 
     // The user list's heading when no channel's roster is shown.
     static constexpr char kNoChannelCaption[] = "Channel (Users)";
@@ -78,7 +103,7 @@ private:
     QPlainTextEdit *Text2 = nullptr;
     QPlainTextEdit *Text3 = nullptr;
     QLineEdit *Text1 = nullptr;
-    QListWidget *Roomlist = nullptr;
+    QListView *Roomlist = nullptr;
     QPushButton *Connect = nullptr;
     QPushButton *Disconnect = nullptr;
     QPushButton *cmdChannel = nullptr;
@@ -94,9 +119,8 @@ private:
     QPushButton *Whisper = nullptr;
     QPushButton *Whois = nullptr;
     QPushButton *Send = nullptr;
-    QTimer *Timer1 = nullptr;
     QTimer *TimerIdle = nullptr;
-    ChatLink *Winsock1 = nullptr; // the link to the gateway; its socket keeps the name Winsock1
+    ChatSession *m_session = nullptr; // its link's socket keeps the name Winsock1, its watchdog Timer1
 
     QHash<QWidget *, TwipsRect> geometryTwips; // where each placed control stands, in twips
     QPointer<frmAbout> aboutWindow;
@@ -107,37 +131,19 @@ private:
 private slots:
     void Connect_Click();
     void Disconnect_Click();
+    // The session's watchdog found the link lost.
     void Timer1_Timer();
-    void Winsock1_Error(const QString &reason);
-    void Winsock1_Lost(const QString &reason);
 
 private:
+    void bindSession();
     void SetButtonStates(bool connectOn, bool disconnectOn, bool channelAndIdleOn, bool quitOn);
     void clearSession();
 
-    QString linkEndNotice; // when and why the current connection failed or ended, for the chat pane
-
     // ---- Event reception (TorvalMainReception.cpp) ----
-private slots:
-    void Winsock1_DataArrival(const ChatEvents &events);
-
 private:
-    void ParseIncoming(const ChatEvent &event, PaneAppendBatch &batch);
-    void OnUser(const ChatEvent &event);
-    void OnJoin(const ChatEvent &event);
-    void OnLeave(const ChatEvent &event);
-    void OnChannel(const ChatEvent &event, PaneAppendBatch &batch);
-    void OnTalk(const ChatEvent &event, PaneAppendBatch &batch);
-    void OnWhisper(const ChatEvent &event, PaneAppendBatch &batch);
-    void OnInfo(const ChatEvent &event, PaneAppendBatch &batch);
-    void OnEmote(const ChatEvent &event, PaneAppendBatch &batch);
-    void OnUnparseable(const ChatEvent &event, PaneAppendBatch &batch);
-    // Empties the user list and what it shows.
-    void clearRoster();
+    // A batch of lines ready to show, written in one edit per pane.
+    void Winsock1_DataArrival(const ShownLines &lines);
     void refreshChannelCaption();
-
-    QString CurrentChannel;
-    Roster roster; // what Roomlist shows, entry for entry
 
     // ---- Outgoing chat (TorvalMainOutgoing.cpp) ----
 private slots:
@@ -150,14 +156,11 @@ private slots:
     void Whisper_Click();
     void Whois_Click();
     void cmdIdle_Click();
-    void TimerIdle_Timer();
 
 private:
     static constexpr int kEnterKey = 13; // the key code Text1_KeyPress sees for Enter
     void Text1_KeyPress(int &KeyAscii);
-    void SendCommand(const QString &text);
-    // Runs Send on the input line; false when the line could not be sent.
-    bool sendInputLine();
+    // The selected user list entry as received, or "" when none is selected.
     QString selectedEntry() const;
 
     qint16 IdleSeconds = 0;
@@ -173,28 +176,15 @@ private:
     void rememberSentLine(const QString &typed);
     void openFindBar();
     void placeFindBar();
-    // A line to a pane, also written to the chat log.
-    void showDisplayLine(QPlainTextEdit *pane, const QString &body);
-    void showDisplayLine(PaneAppendBatch &batch, QPlainTextEdit *pane, const QString &body);
-    void showPlainLine(PaneAppendBatch &batch, QPlainTextEdit *pane, const QString &text);
-    void startLog();
-    // After each received slice: the log is written out.
-    void endOfSlice();
-    void logLine(const QString &line);
-    // Appends a message's body (name, text) as the panes show it.
-    using BodyWriter = void (*)(QString &out, QStringView name, QStringView text);
-    // A received talk, emote or whisper, before its line is shown: mention
-    // marks, alerts and the chat log.
-    void noteMessage(const ChatEvent &event, BodyWriter writeBody);
-    // With AutoReconnect on: a lost link is noted in the chat pane and tried
-    // again later; false when the design's lost-link handling applies.
-    bool reconnectAfterLoss(const QString &notice);
-    // A try to get the link back failed; false when no reconnect is under way.
-    bool reconnectFailed(const QString &reason);
-    void reconnectNow();
-    // A channel line arrived: a reconnect that was under way has succeeded.
-    void loginCompleted();
-    void stopReconnecting();
 
-    std::unique_ptr<FeatureState> features;
+    bool historyOn = true;
+    bool completionOn = true;
+    InputHistory history;
+    NameCompleter completer;
+    FindBar *findBar = nullptr;
+    PaneMarks *chatMarks = nullptr;
+    PaneMarks *whisperMarks = nullptr;
+    ChatLog *chatLog = nullptr;
+    std::unique_ptr<MentionMarks> mentionMarks;
+    std::unique_ptr<MessageAlerts> alerts;
 };

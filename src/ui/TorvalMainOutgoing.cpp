@@ -1,101 +1,48 @@
 // SPDX-License-Identifier: MIT
+// The user's lines: the input line, the roster buttons and the idle
+// announcer each make one session call. Only Send, Ban and Whisper read the
+// input line, and they empty it only when their line went out.
 #include "ui/TorvalMain.h"
 
 #include "outgoing/CommandLines.h"
 #include "outgoing/IdleTick.h"
-#include "outgoing/TypedLine.h"
 #include "reception/DisplayText.h"
-#include "session/ChatLink.h"
-#include "session/Globals.h"
+#include "reception/RosterModel.h"
+#include "session/ChatSession.h"
 #include "settings/Settings.h"
 #include "ui/Dialogs.h"
-#include "ui/DisplayPane.h"
 #include "ui/TorvalMod1.h"
 
+#include <QItemSelectionModel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPlainTextEdit>
 
 namespace {
-constexpr char kNotConnectedNotice[] =
-    "Not connected: nothing was sent and your line was kept. Connect to a server first.";
 constexpr char kIdleTitle[] = "Idle";
 constexpr char kIdleSecondsPrompt[] = "Enter number of seconds between idles";
 constexpr char kIdleMessagePrompt[] = "Enter your idle message:";
-
-// What the user has in the input line, caret and selection included.
-struct InputLineState {
-    QString text;
-    int cursor = 0;
-    int selectionStart = -1;
-    int selectionLength = 0;
-
-    static InputLineState of(const QLineEdit *line)
-    {
-        return {line->text(), line->cursorPosition(), line->selectionStart(),
-                line->selectionLength()};
-    }
-
-    void restore(QLineEdit *line) const
-    {
-        line->setText(text);
-        if (selectionStart < 0) {
-            line->setCursorPosition(cursor);
-        } else if (cursor == selectionStart) {
-            // setSelection leaves the caret at its second end, so select backwards.
-            line->setSelection(selectionStart + selectionLength, -selectionLength);
-        } else {
-            line->setSelection(selectionStart, selectionLength);
-        }
-    }
-};
 } // namespace
 
 void TorvalMain::Send_Click()
 {
     const QString typed = Text1->text();
     rememberSentLine(typed);
-    if (!sendInputLine())
-        return;
-    // Only lines the user typed: the Whisper button writes its own echo.
-    if (const std::optional<QString> echo = typedWhisperEcho(typed))
-        showDisplayLine(Text3, *echo);
-}
-
-bool TorvalMain::sendInputLine()
-{
-    const TypedLine line = interpretTypedLine(Text1->text());
-    switch (line.action) {
-    case TypedLine::Action::Clear:
+    switch (m_session->sendTyped(typed)) {
+    case ChatSession::TypedResult::Clear:
         Text3->clear();
         Text2->clear();
         Text1->clear();
-        return true;
-    case TypedLine::Action::Quit:
-        Quit_Click();
-        return true;
-    default:
         break;
+    case ChatSession::TypedResult::Quit:
+        Quit_Click();
+        break;
+    case ChatSession::TypedResult::Sent:
+        Text1->clear();
+        break;
+    case ChatSession::TypedResult::NotSent:
+        break; // the chat pane says why; the line stays for another try
     }
-
-    if (!Winsock1->canSend()) {
-        showDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
-        return false;
-    }
-    if (line.action == TypedLine::Action::Join) {
-        // The nested Send cannot fail here: the link was usable a moment ago
-        // and nothing in between yields to the event loop.
-        SendCommand(line.text);
-        return true;
-    }
-    if (!Winsock1->sendLine(line.text)) {
-        showDisplayLine(Text2, QLatin1String(kNotConnectedNotice));
-        return false;
-    }
-    if (line.isEchoed())
-        showDisplayLine(Text2, talkBody(LoginName, line.text));
-    Text1->clear();
-    return true;
 }
 
 void TorvalMain::Text1_KeyPress(int &KeyAscii)
@@ -106,12 +53,9 @@ void TorvalMain::Text1_KeyPress(int &KeyAscii)
     Send_Click();
 }
 
-void TorvalMain::SendCommand(const QString &text)
+bool TorvalMain::SendCommand(const QString &text)
 {
-    const QString typed = Text1->text();
-    Text1->setText(text);
-    if (!sendInputLine())
-        Text1->setText(typed);
+    return m_session->sendLine(text);
 }
 
 void TorvalMain::Quit_Click()
@@ -121,17 +65,14 @@ void TorvalMain::Quit_Click()
 
 QString TorvalMain::selectedEntry() const
 {
-    const QList<QListWidgetItem *> selected = Roomlist->selectedItems();
-    if (selected.isEmpty())
-        return {};
-    // The list shows names by the display rules; the roster keeps them as received.
-    const int row = Roomlist->row(selected.first());
-    return row < roster.count() ? roster.entryAt(row) : selected.first()->text();
+    const QModelIndexList selected = Roomlist->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? QString() : selected.first().data(RosterModel::EntryRole).toString();
 }
 
 void TorvalMain::Ban_Click()
 {
-    SendCommand(banLine(selectedEntry(), Text1->text()));
+    if (SendCommand(banLine(selectedEntry(), Text1->text())))
+        Text1->clear();
 }
 
 void TorvalMain::Kick_Click()
@@ -158,10 +99,11 @@ void TorvalMain::Whisper_Click()
 {
     const QString entry = selectedEntry();
     const QString typed = Text1->text();
-    // A whisper that cannot go out is not recorded as sent; Send reports why.
-    if (Winsock1->canSend())
-        showDisplayLine(Text3, whisperEcho(entry, typed));
-    SendCommand(whisperLine(entry, typed));
+    // A whisper that cannot go out is not recorded as sent; the chat pane says why.
+    if (!SendCommand(whisperLine(entry, typed)))
+        return;
+    m_session->showWhisperEcho(whisperEcho(entry, typed));
+    Text1->clear();
 }
 
 void TorvalMain::Whois_Click()
@@ -185,9 +127,6 @@ void TorvalMain::TimerIdle_Timer()
 {
     const IdleTick tick = idleTick(IdleCount, IdleSeconds);
     IdleCount = tick.count;
-    if (!tick.announce || !Winsock1->canSend())
-        return;
-    const InputLineState typing = InputLineState::of(Text1);
-    SendCommand(idleAnnouncement(IdleMessage));
-    typing.restore(Text1);
+    if (tick.announce && m_session->canSend())
+        SendCommand(idleAnnouncement(IdleMessage));
 }

@@ -1,28 +1,46 @@
 // SPDX-License-Identifier: MIT
-// The session: connecting, the login handshake, disconnecting, the link
-// watchdog and the enabled state of the session buttons.
+// The session's face: Connect, the login, Disconnect, the lost-link message
+// and the enabled state of the session buttons. The connection itself lives
+// in the ChatSession; these handlers react to it.
 #include "ui/TorvalMain.h"
 
+#include "reception/RosterModel.h"
 #include "session/ChatLink.h"
-#include "session/Globals.h"
+#include "session/ChatSession.h"
 #include "settings/Settings.h"
-#include "time/Clock.h"
 #include "ui/Dialogs.h"
-#include "ui/DisplayPane.h"
 #include "ui/FrmLogin.h"
 #include "ui/frmServers.h"
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
 
 namespace {
-constexpr int kWatchdogMs = 500;
 constexpr char kLostConnection[] = "You have lost your connection to Torval.net";
 } // namespace
+
+ChatLink *TorvalMain::link() const
+{
+    return m_session->link();
+}
+
+void TorvalMain::bindSession()
+{
+    connect(m_session, &ChatSession::linesReady, this, &TorvalMain::Winsock1_DataArrival);
+    connect(m_session, &ChatSession::connectionLost, this, &TorvalMain::Timer1_Timer);
+    connect(m_session, &ChatSession::rosterChanged, this, &TorvalMain::refreshChannelCaption);
+    connect(m_session, &ChatSession::channelJoined, this, [this] {
+        setCursor(Qt::ArrowCursor);
+        refreshChannelCaption();
+    });
+    connect(m_session, &ChatSession::reconnecting, this, [this] {
+        refreshChannelCaption();
+        SetButtonStates(false, true, false, true);
+    });
+    connect(m_session, &ChatSession::reconnected, this, [this] { SetButtonStates(false, true, true, true); });
+}
 
 void TorvalMain::SetButtonStates(bool connectOn, bool disconnectOn, bool channelAndIdleOn, bool quitOn)
 {
@@ -35,7 +53,7 @@ void TorvalMain::SetButtonStates(bool connectOn, bool disconnectOn, bool channel
 
 void TorvalMain::clearSession()
 {
-    clearRoster();
+    m_session->roster()->clear();
     Text1->clear();
     Text2->clear();
     Text3->clear();
@@ -43,74 +61,49 @@ void TorvalMain::clearSession()
 
 void TorvalMain::Connect_Click()
 {
-    stopReconnecting();
+    m_session->close();
     clearSession();
     {
         frmServers picker(this);
         picker.exec();
+        m_session->setServerAddress(picker.serverAddress());
     }
 
     // Whatever goes wrong from here on is not reported here: a connection that
     // cannot be made shows up in the chat pane, a lost one through the watchdog.
-    startLog();
-    Winsock1->connectTo(ServerAddress, gatewayPort());
-    linkEndNotice.clear();
-    IsConnected = true;
-    SaveSetting(Keys::Server, ServerAddress);
+    m_session->open();
+    SaveSetting(Keys::Server, m_session->ServerAddress());
     SetButtonStates(false, true, true, true);
 
     {
         FrmLogin login(this);
         login.exec();
     }
-    SaveSetting(Keys::Username, LoginName);
+    SaveSetting(Keys::Username, m_session->LoginName());
 }
 
 void TorvalMain::ProceedLogin()
 {
-    startLog();
     setCursor(Qt::WaitCursor);
-    Winsock1->writeHandshake(LoginName, LoginPassword);
-    Timer1->start(kWatchdogMs);
+    m_session->login();
     Text1->setFocus();
 }
 
 void TorvalMain::Disconnect_Click()
 {
-    IsConnected = false;
-    stopReconnecting();
-    Timer1->stop();
+    m_session->close();
     SetButtonStates(true, false, false, true);
     clearSession();
     Channel->setText(QString::fromLatin1(kNoChannelCaption));
-    Winsock1->close();
     // No channel line will end the login's busy pointer now.
     setCursor(Qt::ArrowCursor);
 }
 
 void TorvalMain::Timer1_Timer()
 {
-    // Qt does not run this again while the box below is open, so one lost
-    // link gives one message.
-    if (Winsock1->isAlive() || !IsConnected)
-        return;
     MsgBox(this, QString::fromLatin1(kLostConnection));
     Disconnect_Click();
     // Disconnect has emptied the panes: say again when and why the link ended.
-    if (!linkEndNotice.isEmpty())
-        showDisplayLine(Text2, linkEndNotice);
-}
-
-void TorvalMain::Winsock1_Error(const QString &reason)
-{
-    if (!IsConnected || reconnectFailed(reason))
-        return;
-    linkEndNotice = QStringLiteral("Could not connect to %1: %2.").arg(ServerAddress, reason);
-    showDisplayLine(Text2, linkEndNotice);
-}
-
-void TorvalMain::Winsock1_Lost(const QString &reason)
-{
-    linkEndNotice = QStringLiteral("The connection to %1 was lost at %2: %3.").arg(ServerAddress, formattedTime(), reason);
-    reconnectAfterLoss(linkEndNotice);
+    if (!m_session->linkEndNotice().isEmpty())
+        m_session->showNotice(m_session->linkEndNotice());
 }

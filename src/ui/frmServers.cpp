@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/frmServers.h"
 
-#include "session/Globals.h"
-
 namespace {
 const PickerDesign kServerPicker{
     "frmServers",
@@ -32,11 +30,11 @@ void frmServers::Form_Load()
     ListPicker::Form_Load();
     // The stored server, as the entry box now shows it, is what Connect dials
     // if the picker is quit.
-    ServerAddress = entryText();
+    m_serverAddress = entryText();
 }
 
 void frmServers::Command1_Click()
 {
-    ServerAddress = entryText();
+    m_serverAddress = entryText();
     close();
 }

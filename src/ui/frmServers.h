@@ -4,7 +4,7 @@
 #include "ui/ListPicker.h"
 
 // Picks the server to connect to; Connect shows it modally and then dials
-// whatever ServerAddress holds, however the picker was closed.
+// serverAddress(), however the picker was closed.
 class frmServers : public ListPicker
 {
     Q_OBJECT
@@ -12,7 +12,12 @@ class frmServers : public ListPicker
 public:
     explicit frmServers(QWidget *parent = nullptr);
 
+    // The stored server when the picker opened, or the one picked.
+    QString serverAddress() const { return m_serverAddress; }
+
 private:
     void Form_Load() override;
     void Command1_Click() override;
+
+    QString m_serverAddress;
 };

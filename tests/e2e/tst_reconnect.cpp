@@ -2,10 +2,8 @@
 // A main window on the local gateway loses its link: with AutoReconnect it
 // comes back by itself, otherwise the design's message box and Disconnect.
 #include "GatewayServer.h"
-#include "session/Globals.h"
+#include "gui/ChatWindow.h"
 #include "settings/Settings.h"
-#include "support/TestSupport.h"
-#include "ui/TorvalMain.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -42,11 +40,11 @@ class tst_reconnect : public QObject
             control<QLineEdit>(dialog, "PassWordt")->setText(QStringLiteral("pw"));
             control<QPushButton>(dialog, "Login")->click();
         });
-        QMetaObject::invokeMethod(&window, "Connect_Click");
+        window.controls().Connect->click();
     }
-    static QString caption(TorvalMain &w) { return control<QLabel>(&w, "Channel")->text(); }
-    static QString chat(TorvalMain &w) { return control<QPlainTextEdit>(&w, "Text2")->toPlainText(); }
-    static bool enabled(TorvalMain &w, const char *button) { return control<QPushButton>(&w, button)->isEnabled(); }
+    static QString caption(TorvalMain &w) { return w.controls().Channel->text(); }
+    static QString chat(TorvalMain &w) { return w.controls().Text2->toPlainText(); }
+    static bool enabled(TorvalMain &w, const char *button) { return designButton(w.controls(), button)->isEnabled(); }
 
 private slots:
     void initTestCase() { lists.write("Servers.txt", "127.0.0.1\r\n"); }
@@ -69,8 +67,8 @@ private slots:
         TorvalMain w;
         login(w);
         QTRY_COMPARE(caption(w), QStringLiteral("Lobby  (1)"));
-        control<QLineEdit>(&w, "Text1")->setText(QStringLiteral("before the drop"));
-        control<QPushButton>(&w, "Send")->click();
+        w.controls().Text1->setText(QStringLiteral("before the drop"));
+        w.controls().Send->click();
 
         gateway.reset(); // the link drops
         startGateway();
@@ -94,7 +92,7 @@ private slots:
                                          "[12:34] Joining Channel Trivia.\n"));
         QVERIFY(enabled(w, "cmdChannel"));
         QVERIFY(enabled(w, "Disconnect"));
-        QVERIFY(control<QTimer>(&w, "Timer1")->isActive());
+        QVERIFY(w.session()->watchdog()->isActive());
     }
 
     void discStopsTheTries()
@@ -106,7 +104,7 @@ private slots:
         gateway.reset();
         QTRY_VERIFY(chat(w).contains(QStringLiteral("Connecting again in 2 s.")));
         startGateway();
-        control<QPushButton>(&w, "Disconnect")->click();
+        w.controls().Disconnect->click();
         QTest::qWait(2500);
         QCOMPARE(chat(w), QString());
         QCOMPARE(caption(w), QString::fromLatin1(TorvalMain::kNoChannelCaption));

@@ -8,7 +8,7 @@ namespace {
 void login(ChatWindow &client, const QString &name, const QString &password)
 {
     answerConnectDialogs(name, password);
-    client.invoke("Connect_Click");
+    client.ui.Connect->click();
 }
 
 void say(ChatWindow &client, const QString &text)
@@ -57,11 +57,13 @@ private slots:
         QTRY_COMPARE(alice.entries(), QStringList({"alice ", "Guest "}));
         QCOMPARE(alice.caption(), "Lobby  (2)");
 
-        // Talk: relayed to the other window. (Both windows share the process's
-        // one LoginName, so the sender's own echo carries the last name logged in.)
+        // Talk: relayed to the other window; each window echoes its own user's name.
         say(alice, "hello there");
         QTRY_VERIFY(bob.chatPane()->toPlainText().endsWith("[12:34] <alice> hello there\n"));
-        QVERIFY(alice.chatPane()->toPlainText().endsWith("[12:34] <Guest> hello there\n"));
+        QVERIFY(alice.chatPane()->toPlainText().endsWith("[12:34] <alice> hello there\n"));
+        say(bob, "hi alice");
+        QTRY_VERIFY(alice.chatPane()->toPlainText().endsWith("[12:34] <Guest> hi alice\n"));
+        QVERIFY(bob.chatPane()->toPlainText().endsWith("[12:34] <Guest> hi alice\n"));
 
         // Emote: both windows show it, no echo of the typed command.
         say(alice, "/me waves");
@@ -69,8 +71,8 @@ private slots:
         QTRY_VERIFY(alice.chatPane()->toPlainText().endsWith("[12:34] <alice waves> \n"));
 
         // Whisper through the roster button: echoed as sent, received as from.
-        bob.users()->setCurrentRow(0);
-        QCOMPARE(bob.users()->currentItem()->text(), "alice ");
+        bob.selectUser(0);
+        QCOMPARE(bob.entries().value(0), "alice ");
         bob.input()->setText("psst");
         bob.button("Whisper")->click();
         QVERIFY(bob.whisperPane()->toPlainText().endsWith("[12:34] <TO: alice > psst\n"));

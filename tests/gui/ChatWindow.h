@@ -1,17 +1,22 @@
 // SPDX-License-Identifier: MIT
 // A main window with empty panes, whose socket is linked to a FakeServer
-// without the login dialogs, and whose idle timer only the test drives.
+// without the login dialogs, and whose idle timer only the test drives. Tests
+// reach the window's controls and session through this fixture only.
 #pragma once
 
-#include "session/Globals.h"
+#include "reception/RosterModel.h"
+#include "session/ChatLink.h"
+#include "session/ChatSession.h"
+#include "session/GatewayPort.h"
 #include "support/TestSupport.h"
 #include "ui/DisplayPane.h"
 #include "ui/TorvalMain.h"
 #include "ui/TorvalMod1.h"
 
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -22,17 +27,31 @@ struct WindowTestState {
     void reset()
     {
         TestStore::clear();
-        LoginName = QStringLiteral("Tester");
         setEndProgramForTesting({});
     }
 };
+
+// The design's buttons, by name, for data-driven tests.
+inline QPushButton *designButton(const TorvalMain::Controls &c, const QString &name)
+{
+    const std::pair<const char *, QPushButton *> buttons[] = {
+        {"Connect", c.Connect}, {"Disconnect", c.Disconnect}, {"cmdChannel", c.cmdChannel}, {"About", c.About},
+        {"Quit", c.Quit},       {"cmdIdle", c.cmdIdle},       {"cmdHelp", c.cmdHelp},       {"Slap", c.Slap},
+        {"Kick", c.Kick},       {"Squelch", c.Squelch},       {"UnSquelch", c.UnSquelch},   {"Ban", c.Ban},
+        {"Whisper", c.Whisper}, {"Whois", c.Whois},           {"Send", c.Send}};
+    for (const auto &[buttonName, button] : buttons)
+        if (name == QLatin1String(buttonName))
+            return button;
+    qFatal("no button %s", qPrintable(name));
+}
 
 class ChatWindow
 {
 public:
     ChatWindow()
     {
-        control<QTimer>(&window, "TimerIdle")->stop();
+        session()->setLoginName(QStringLiteral("Tester"));
+        ui.TimerIdle->stop();
         chatPane()->clear();
         whisperPane()->clear();
     }
@@ -42,6 +61,12 @@ public:
     {
         startConnecting();
         return socket()->waitForConnected() && server.waitForClient();
+    }
+    // Connect with the dialogs answered by answerConnectDialogs or onModal, dialling port.
+    void clickConnect(quint16 port)
+    {
+        session()->setPort(port);
+        ui.Connect->click();
     }
 
     // Everything sent since the last call: a marker written now arrives last.
@@ -63,25 +88,40 @@ public:
             [&] { return chatPane()->blockCount() > blocks && chatPane()->toPlainText().endsWith(u"marker\n"); }, 60000);
     }
 
-    void invoke(const char *slot) { QMetaObject::invokeMethod(&window, slot); }
-    void tick() { invoke("TimerIdle_Timer"); }
+    void tick() { window.TimerIdle_Timer(); }
 
-    QTcpSocket *socket() { return control<QTcpSocket>(&window, "Winsock1"); }
-    QLineEdit *input() { return control<QLineEdit>(&window, "Text1"); }
-    QPlainTextEdit *chatPane() { return control<QPlainTextEdit>(&window, "Text2"); }
-    QPlainTextEdit *whisperPane() { return control<QPlainTextEdit>(&window, "Text3"); }
-    QListWidget *users() { return control<QListWidget>(&window, "Roomlist"); }
-    QString caption() { return control<QLabel>(&window, "Channel")->text(); }
-    QPushButton *button(const char *name) { return control<QPushButton>(&window, name); }
-    QStringList entries()
+    ChatSession *session() { return window.session(); }
+    QTcpSocket *socket() { return window.link()->socket(); }
+    QLineEdit *input() { return ui.Text1; }
+    QPlainTextEdit *chatPane() { return ui.Text2; }
+    QPlainTextEdit *whisperPane() { return ui.Text3; }
+    QListView *users() { return ui.Roomlist; }
+    QString caption() { return ui.Channel->text(); }
+    QPushButton *button(const QString &name) { return designButton(ui, name); }
+    bool watchdogRuns() { return session()->watchdog()->isActive(); }
+
+    // The user list as shown, and as the session holds it.
+    QStringList entries() { return session()->roster()->shownEntries(); }
+    void setEntries(const QStringList &entries)
     {
-        QStringList texts;
-        for (int row = 0; row < users()->count(); ++row)
-            texts << users()->item(row)->text();
-        return texts;
+        session()->roster()->clear();
+        for (const QString &entry : entries)
+            session()->roster()->append(entry);
+    }
+    void selectUser(int row)
+    {
+        users()->setCurrentIndex(users()->model()->index(row, 0));
+    }
+    QList<int> selectedRows()
+    {
+        QList<int> rows;
+        for (const QModelIndex &index : users()->selectionModel()->selectedIndexes())
+            rows << index.row();
+        return rows;
     }
 
     TorvalMain window;
+    const TorvalMain::Controls ui = window.controls();
     FakeServer server;
 };
 

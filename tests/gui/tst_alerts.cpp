@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "gui/ChatWindow.h"
-#include "session/Globals.h"
 #include "settings/Settings.h"
 #include "ui/Alerts.h"
 
@@ -97,7 +96,6 @@ private slots:
         FakeNotifications fake;
         QVERIFY(service.registerObject(QLatin1String(kNotifyPath), &fake, QDBusConnection::ExportAllSlots));
         QVERIFY(service.registerService(QLatin1String(kNotifyService)));
-        LoginName = QStringLiteral("Tester");
         ChatWindow w; // never shown, so never the active window
         QVERIFY(w.connectNow());
         w.server.send("1005 TALK bo 0010 \"nothing for you\"\r\n"

@@ -3,7 +3,6 @@
 #include "gui/ChatWindow.h"
 
 #include "log/ChatLog.h"
-#include "session/Globals.h"
 #include "settings/Settings.h"
 #include "ui/FindBar.h"
 
@@ -36,9 +35,9 @@ class tst_chatfeatures : public QObject
     }
     static void login(ChatWindow &w)
     {
-        ServerAddress = QStringLiteral("127.0.0.1");
-        LoginName = QStringLiteral("Tester");
-        LoginPassword = QStringLiteral("s3cret");
+        w.session()->setServerAddress(QStringLiteral("127.0.0.1"));
+        w.session()->setLoginName(QStringLiteral("Tester"));
+        w.session()->setLoginPassword(QStringLiteral("s3cret"));
         QVERIFY(w.connectNow());
         w.window.ProceedLogin();
     }
@@ -78,7 +77,7 @@ private slots:
                                     "2026-03-14 09:05:07 <bo waves> \n"
                                     "2026-03-14 09:05:07 <Tester> hello\n";
         QTRY_COMPARE_WITH_TIMEOUT(readLog(), expected, 3000);
-        QVERIFY(w.server.received().contains("s3cret")); // the handshake went out, to the server only
+        QTRY_VERIFY(w.server.received().contains("s3cret")); // the handshake went out, to the server only
         QVERIFY(!readLog().contains("s3cret"));
     }
 
@@ -95,6 +94,37 @@ private slots:
         QVERIFY(!boldLine(w.chatPane(), QStringLiteral("<bo> hi testers")));
         QVERIFY(boldLine(w.chatPane(), QStringLiteral("<cy pokes TESTER> ")));
         QVERIFY(!boldLine(w.chatPane(), QStringLiteral("<Tester> I am Tester")));
+    }
+
+    // Mentions are found in the text as received: a line the display rules
+    // change (a direction override, a NUL, a line the pane cuts) is marked,
+    // and so is every later mention of the same slice.
+    void mentionsMarkedAsReceived_data()
+    {
+        QTest::addColumn<QByteArrayList>("texts");
+        QTest::addColumn<QList<bool>>("marked");
+        const QByteArray rtl = "tester \xE2\x80\xAE reversed";
+        const QByteArray nul = QByteArray("a") + '\0' + "b tester";
+        const QByteArray huge = "tester " + QByteArray(5000, 'y');
+        QTest::newRow("direction override") << QByteArrayList{rtl, "later tester"} << QList<bool>{true, true};
+        QTest::newRow("NUL") << QByteArrayList{nul, "later tester"} << QList<bool>{true, true};
+        QTest::newRow("5,000 characters") << QByteArrayList{huge, "later tester"} << QList<bool>{true, true};
+        QTest::newRow("all in one slice") << QByteArrayList{rtl, nul, huge, "nothing here", "later tester"}
+                                          << QList<bool>{true, true, true, false, true};
+    }
+    void mentionsMarkedAsReceived()
+    {
+        QFETCH(QByteArrayList, texts);
+        QFETCH(QList<bool>, marked);
+        ChatWindow w;
+        QByteArray slice;
+        for (const QByteArray &text : texts)
+            slice += "1005 TALK bo 0010 \"" + text + "\"\r\n";
+        w.window.link()->feedBytesForTesting(slice); // one slice
+        QList<bool> bold;
+        for (QTextBlock b = w.chatPane()->document()->begin(); b.isValid() && !b.text().isEmpty(); b = b.next())
+            bold << (!b.layout()->formats().isEmpty() && b.layout()->formats().first().format.fontWeight() == QFont::Bold);
+        QCOMPARE(bold, marked);
     }
 
     void unwritableLogFolderReportedOnce()
@@ -130,7 +160,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w.window));
         appendDisplayLine(w.chatPane(), QStringLiteral("one two"));
         appendDisplayLine(w.whisperPane(), QStringLiteral("two two"));
-        QWidget *start = control<QWidget>(&w.window, focused.toLatin1());
+        QWidget *start = focused == u"Text1" ? static_cast<QWidget *>(w.input())
+                         : focused == u"Text2" ? w.chatPane() : w.whisperPane();
         start->setFocus();
         QTRY_VERIFY(start->hasFocus());
         QTest::keyClick(&w.window, Qt::Key_F, Qt::ControlModifier);

@@ -95,7 +95,8 @@ private slots:
             SaveSetting(Keys::IdleTime, "7"); // shows a save even of the old value
             QStringList asked;
             answerInputBoxes(answers, &asked);
-            chat.invoke("cmdIdle_Click");
+            chat.ui.cmdIdle->setEnabled(true);
+            chat.ui.cmdIdle->click();
             cancelPendingModalAnswers();
             const bool accepted = answers.size() == 2;
             QCOMPARE(asked, kBoxes.mid(0, accepted ? 2 : 1));

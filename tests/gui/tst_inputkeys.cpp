@@ -2,7 +2,6 @@
 // Up, Down and Tab in the real input line: the history of sent lines and name completion.
 #include "gui/ChatWindow.h"
 
-#include "session/Globals.h"
 #include "settings/Settings.h"
 
 class tst_inputkeys : public QObject
@@ -16,7 +15,6 @@ private slots:
     void init()
     {
         TestStore::clear();
-        LoginName = QStringLiteral("Tester");
     }
 
     // keys: U(p), D(own), T(ab); shown: the line after each key, "|" at the caret.
@@ -54,7 +52,7 @@ private slots:
         w.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
         for (const char *entry : {"bob ", "Anna ", "Bob ", "bo "})
-            w.users()->addItem(QLatin1String(entry));
+            w.session()->roster()->append(QLatin1String(entry));
         QLineEdit *input = w.input();
         input->setFocus();
         for (const QString &line : sent) {
@@ -88,7 +86,7 @@ private slots:
         ChatWindow w;
         w.window.show();
         QVERIFY(QTest::qWaitForWindowActive(&w.window));
-        w.users()->addItem(QStringLiteral("bob "));
+        w.session()->roster()->append(QStringLiteral("bob "));
         w.input()->setFocus();
         w.input()->setText(typed);
         QTest::keyClick(w.input(), Qt::Key_Tab);
@@ -113,7 +111,7 @@ private slots:
         SaveSetting(Keys::InputHistory, QStringLiteral("0"));
         SaveSetting(Keys::NameCompletion, QStringLiteral("0"));
         ChatWindow w;
-        w.users()->addItem(QStringLiteral("bob "));
+        w.session()->roster()->append(QStringLiteral("bob "));
         QLineEdit *input = w.input();
         input->setText(QStringLiteral("sent"));
         QTest::keyClick(input, Qt::Key_Return);

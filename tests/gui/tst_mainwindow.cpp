@@ -57,8 +57,8 @@ private slots:
         TorvalMain w;
         QWidget *c = control<QWidget>(&w, qPrintable(name));
         QCOMPARE(c->isEnabled(), enabled);
-        const auto *list = qobject_cast<QListWidget *>(c);
-        QCOMPARE(list ? (list->count() == 1 ? list->item(0)->text() : QString())
+        const auto *list = qobject_cast<QListView *>(c);
+        QCOMPARE(list ? (list->model()->rowCount() == 1 ? list->model()->index(0, 0).data().toString() : QString())
                       : c->property(qobject_cast<QPlainTextEdit *>(c) ? "plainText" : "text").toString(),
                  text);
     }
@@ -67,10 +67,11 @@ private slots:
     {
         TorvalMain w;
         QCOMPARE(w.windowTitle(), "Vesk Chat");
-        QVERIFY(!control<QTimer>(&w, "Timer1")->isActive());
-        auto *idle = control<QTimer>(&w, "TimerIdle");
+        QVERIFY(!w.session()->watchdog()->isActive());
+        const QTimer *idle = w.controls().TimerIdle;
         QVERIFY(idle->isActive() && idle->interval() == 1000);
-        QCOMPARE(control<QTcpSocket>(&w, "Winsock1")->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(w.link()->socket()->objectName(), "Winsock1");
+        QCOMPARE(w.link()->socket()->state(), QAbstractSocket::UnconnectedState);
         // Screen readers reach the panes, the input line and the list by name.
         const std::pair<const char *, const char *> names[] = {
             {"Text2", "Chat Window"}, {"Text3", "Whisper Window"}, {"Text1", "User Input"}, {"Roomlist", "User List"},
@@ -101,7 +102,7 @@ private slots:
         TorvalMain w;
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        auto *p = control<QPlainTextEdit>(&w, qPrintable(pane));
+        QPlainTextEdit *p = pane == u"Text2" ? w.controls().Text2 : w.controls().Text3;
         const QString before = p->toPlainText();
         p->setFocus();
         QTRY_VERIFY(p->hasFocus());
@@ -144,8 +145,8 @@ private slots:
         w.resize(800, 600);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        auto *help = control<QWidget>(&w, "cmdHelp");
-        auto *text2 = control<QWidget>(&w, "Text2");
+        QWidget *help = w.controls().cmdHelp;
+        QWidget *text2 = w.controls().Text2;
         QCOMPARE(help->x(), w.frameGeometry().width() - 90);
         // The profile reads the outer size, frame included.
         const QSize outer = w.frameGeometry().size();
@@ -169,8 +170,8 @@ private slots:
     {
         TorvalMain w;
         for (const auto key : {Qt::Key_Escape, Qt::Key_Return}) {
-            control<QPushButton>(&w, "About")->click();
-            control<QPushButton>(&w, "About")->click();
+            w.controls().About->click();
+            w.controls().About->click();
             QCOMPARE(topLevels("frmAbout").size(), 1);
             QPointer<QWidget> about = topLevels("frmAbout").value(0);
             QCOMPARE(about->windowTitle(), "About Vesk Chat");
@@ -186,8 +187,8 @@ private slots:
     {
         TorvalMain w;
         for (int round = 0; round < 2; ++round) {
-            control<QPushButton>(&w, "cmdHelp")->click();
-            control<QPushButton>(&w, "cmdHelp")->click();
+            w.controls().cmdHelp->click();
+            w.controls().cmdHelp->click();
             QCOMPARE(topLevels("frmHelp").size(), 1);
             QPointer<QWidget> help = topLevels("frmHelp").value(0);
             QCOMPARE(control<QLabel>(help, "Label1")->text(), "Vesk Chat Help");

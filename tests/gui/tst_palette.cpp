@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QStyle>
+#include <QListWidget>
+#include <QStringListModel>
 
 #include <cmath>
 
@@ -37,6 +39,14 @@ std::function<void(bool)> textSwitch(QWidget *control)
 {
     if (auto *edit = qobject_cast<QLineEdit *>(control); edit && edit->text().isEmpty())
         edit->setText("Sample"); // as typing would
+    if (auto *view = qobject_cast<QListView *>(control); view && !qobject_cast<QListWidget *>(control)) {
+        QAbstractItemModel *model = view->model();
+        if (!model || model->rowCount() == 0)
+            return {};
+        // The same rows without their text: the model itself is read-only.
+        auto *blank = new QStringListModel(QStringList(model->rowCount(), QString()), view);
+        return [view, model, blank](bool on) { view->setModel(on ? model : blank); };
+    }
     if (auto *list = qobject_cast<QListWidget *>(control)) {
         QStringList texts;
         for (int row = 0; row < list->count(); ++row)
@@ -159,7 +169,7 @@ private slots:
         ChatWindow chat; // a session as the documentation shows it, the buttons as Connect leaves them
         chat.window.resize(1024, 768); // the profile's screen; smaller squeezes controls to nothing
         QVERIFY(chat.connectNow());
-        chat.users()->clear();
+        chat.setEntries({});
         chat.server.send("1007 kkkkkkk \"Lobby\"\r\n1001 kkkk alice 0010\r\n1001 kkkk Guest 0000\r\n"
                          "1018 kkkk \"Welcome to the Vesk Chat local gateway, alice.\"\r\n"
                          "1005 kkkk Guest 0000 \"hello everyone\"\r\n1023 kkkkk Guest 0000 \"waves at the channel\"\r\n"

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "ui/DisplayPane.h"
 #include "ui/PaneMarks.h"
 
 #include <QPlainTextEdit>
@@ -39,7 +40,7 @@ private slots:
     {
         QPlainTextEdit pane;
         PaneMarks marks(&pane);
-        marks.markNextMention(QStringLiteral("<bo> anna: see www.x.example"));
+        marks.markMentionRow(1);
         const QString text = QStringLiteral("[12:34] <cy> <b>http://a.example</b>\n"
                                             "[12:34] <bo> anna: see www.x.example\n"
                                             "[12:34] <bo> anna: see www.x.example");
@@ -49,6 +50,62 @@ private slots:
         // Only the line that was marked, not a later one with the same text.
         QCOMPARE(formats(pane, 1), (QList<QList<int>>{{0, 23, 0, 1}, {23, 13, 1, 1}}));
         QCOMPARE(formats(pane, 2), (QList<QList<int>>{{23, 13, 1, 0}}));
+    }
+
+    // The marks filter counts the chat pane's rows of a batch: whisper-pane
+    // lines between them do not shift a mark. Mentions of a batch whose lines
+    // never reached the pane are forgotten when the batch is over, so they
+    // cannot mark a line of the next one.
+    void mentionRowsOfABatch_data()
+    {
+        QTest::addColumn<QList<int>>("firstBatch");  // per line: 0 chat, 1 chat mention, 2 whisper
+        QTest::addColumn<bool>("firstShown");        // the window appended the first batch
+        QTest::addColumn<QList<int>>("secondBatch");
+        QTest::addColumn<QList<bool>>("boldRows");   // the chat pane's lines after both
+        QTest::newRow("whispers between") << QList<int>{2, 0, 2, 1, 0} << true << QList<int>{0}
+                                          << QList<bool>{false, true, false, false};
+        QTest::newRow("all shown") << QList<int>{1, 0} << true << QList<int>{0, 1}
+                                   << QList<bool>{true, false, false, true};
+        QTest::newRow("first never shown") << QList<int>{1, 1} << false << QList<int>{0, 0}
+                                           << QList<bool>{false, false};
+        QTest::newRow("first never shown, then a later row") << QList<int>{0, 0, 1} << false << QList<int>{0, 0, 0}
+                                                             << QList<bool>{false, false, false};
+    }
+    void mentionRowsOfABatch()
+    {
+        QFETCH(QList<int>, firstBatch);
+        QFETCH(bool, firstShown);
+        QFETCH(QList<int>, secondBatch);
+        QFETCH(QList<bool>, boldRows);
+        QPlainTextEdit pane;
+        PaneMarks marks(&pane);
+        MentionMarks filter(&marks);
+        int n = 0;
+        auto pass = [&](const QList<int> &batch, bool shown) {
+            ShownLines lines;
+            QStringList chatLines;
+            for (const int line : batch) {
+                const QString body = QStringLiteral("<bo> line %1").arg(n++);
+                lines.add(line == 2 ? ShownLine::Pane::Whisper : ShownLine::Pane::Chat, ShownLine::Kind::Talk, body,
+                          nullptr, line == 1);
+                if (line != 2)
+                    chatLines << body;
+            }
+            filter.linesReady(lines);
+            if (shown) {
+                PaneAppendBatch append; // as the window appends a batch: one edit
+                for (const QString &line : chatLines)
+                    append.addPlainLine(&pane, line);
+            }
+            filter.batchShown();
+        };
+        pass(firstBatch, firstShown);
+        pass(secondBatch, true);
+        QList<bool> bold;
+        for (int row = 0; row < pane.document()->blockCount() - 1; ++row) // the last block is the empty one after the last line
+            bold << !formats(pane, row).isEmpty();
+        QCOMPARE(bold, boldRows);
+        QVERIFY(!marks.hasPendingMentions());
     }
 
     void clickOpensTheLink_data()

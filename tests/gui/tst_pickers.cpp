@@ -4,6 +4,8 @@
 #include "ui/FrmChannel.h"
 #include "ui/frmServers.h"
 
+#include <QListWidget>
+
 class tst_pickers : public QObject
 {
     Q_OBJECT
@@ -37,7 +39,7 @@ private slots:
         QString text, title;
         std::unique_ptr<frmServers> servers(build<frmServers>(&text, &title));
         QCOMPARE(control<QLineEdit>(servers.get(), "txtserver")->text(), QStringLiteral("0"));
-        QCOMPARE(ServerAddress, QStringLiteral("0"));
+        QCOMPARE(servers->serverAddress(), QStringLiteral("0"));
         QCOMPARE(control<QListWidget>(servers.get(), "List1")->count(), 2);
         std::unique_ptr<FrmChannel> channels(build<FrmChannel>(&text, &title, &w));
         QCOMPARE(control<QLineEdit>(channels.get(), "txtchannel")->text(), QStringLiteral("0"));
@@ -80,7 +82,7 @@ private slots:
         SaveSetting(Keys::Server, QStringLiteral("old.example.org"));
         QString text, title;
         std::unique_ptr<frmServers> picker(build<frmServers>(&text, &title));
-        QCOMPARE(ServerAddress, QStringLiteral("old.example.org"));
+        QCOMPARE(picker->serverAddress(), QStringLiteral("old.example.org"));
         auto *list = control<QListWidget>(picker.get(), "List1");
         // The list taking the focus makes an entry current but picks nothing.
         picker->show();
@@ -90,7 +92,7 @@ private slots:
         list->setCurrentRow(1);
         QCOMPARE(control<QLineEdit>(picker.get(), "txtserver")->text(), QStringLiteral("chat.example.org"));
         control<QPushButton>(picker.get(), "Command1")->click();
-        QCOMPARE(ServerAddress, QStringLiteral("chat.example.org"));
+        QCOMPARE(picker->serverAddress(), QStringLiteral("chat.example.org"));
     }
 
     void channelPickerOkSendsAndSaves()
@@ -99,9 +101,11 @@ private slots:
         ChatWindow chat;
         TorvalMain &w = chat.window;
         QVERIFY(chat.connectNow());
-        control<QPushButton>(&w, "cmdChannel")->setEnabled(true);
-        control<QPushButton>(&w, "cmdChannel")->click();
-        control<QPushButton>(&w, "cmdChannel")->click();
+        chat.ui.cmdChannel->setEnabled(true);
+        chat.ui.cmdChannel->click();
+        chat.ui.cmdChannel->click();
+        chat.input()->setText("half typed");
+        chat.input()->setSelection(2, 3);
         QList<FrmChannel *> open = w.findChildren<FrmChannel *>();
         for (QWidget *top : QApplication::topLevelWidgets()) {
             if (auto *picker = qobject_cast<FrmChannel *>(top); picker && picker->isVisible() && !open.contains(picker))
@@ -113,8 +117,14 @@ private slots:
         control<QPushButton>(picker, "Command1")->click();
         QCOMPARE(chat.sent(), QByteArray("/channel Chat Room\r\n"));
         QCOMPARE(GetSetting(Keys::HomeChannel), QStringLiteral("Chat Room"));
-        QCOMPARE(control<QLineEdit>(&w, "Text1")->text(), QString());
+        // The user's typing is left as it was, and the picker's line is not in the history.
+        QCOMPARE(chat.input()->text(), "half typed");
+        QCOMPARE(chat.input()->selectionStart(), 2);
+        QCOMPARE(chat.input()->selectedText(), "lf ");
         QTRY_VERIFY(picker.isNull());
+        chat.input()->clear();
+        QTest::keyClick(chat.input(), Qt::Key_Up);
+        QCOMPARE(chat.input()->text(), QString());
     }
 };
 

@@ -113,7 +113,7 @@ private slots:
         QCOMPARE(this->chat->entries().value(this->chat->entries().size() - 1), lastEntry);
         // The roster buttons send the entry as received (the override has no 8-bit form).
         if (received.startsWith("1001")) {
-            this->chat->users()->setCurrentRow(1);
+            this->chat->selectUser(1);
             QTest::mouseClick(this->chat->button("Whois"), Qt::LeftButton);
             QCOMPARE(this->chat->sent(), QByteArray("/whois ?\x01" "bob \r\n"));
         }

@@ -11,8 +11,10 @@ class tst_rosteractions : public QObject
 private slots:
     void init() { state.reset(); }
 
-    // "typed" is in the input line each time: only Ban and Whisper use it.
-    // With no user selected, the line is the same without "Alice ".
+    // "typed" is in the input line each time: only Ban and Whisper use it,
+    // and empty it once their line is sent; the others leave the user's
+    // typing, caret and selection alone. With no user selected, the line is
+    // the same without "Alice ".
     void buttons_data()
     {
         QTest::addColumn<QString>("button");
@@ -40,22 +42,48 @@ private slots:
         QFETCH(QString, whisperEcho);
         ChatWindow chat;
         QVERIFY(chat.connectNow());
-        QListWidget *users = chat.users();
-        users->clear();
-        users->addItems({"Bob ", "Alice ", "Carol "});
-        users->setCurrentRow(1);
+        chat.setEntries({"Bob ", "Alice ", "Carol "});
+        chat.selectUser(1);
         if (!selectAlice)
-            users->clearSelection();
-        const QList<QListWidgetItem *> selectedBefore = users->selectedItems();
+            chat.users()->clearSelection();
+        const QList<int> selectedBefore = chat.selectedRows();
         chat.input()->setText("typed");
-        chat.button(qPrintable(button))->click();
+        chat.input()->setSelection(1, 2);
+        chat.button(button)->click();
 
         QCOMPARE(chat.sent(), wire.toLatin1() + "\r\n");
         QCOMPARE(chat.whisperPane()->toPlainText(), whisperEcho.isEmpty() ? QString() : paneText({whisperEcho}));
         QCOMPARE(chat.chatPane()->toPlainText(), QString());
-        QCOMPARE(chat.input()->text(), QString());
-        QCOMPARE(users->selectedItems(), selectedBefore);
+        const bool usesTyping = button == "Ban" || button == "Whisper";
+        QCOMPARE(chat.input()->text(), usesTyping ? QString() : QString("typed"));
+        if (!usesTyping)
+            QCOMPARE(chat.input()->selectedText(), "yp");
+        QCOMPARE(chat.selectedRows(), selectedBefore);
         QCOMPARE(chat.entries(), (QStringList{"Bob ", "Alice ", "Carol "}));
+    }
+
+    // Without a link nothing is sent, the chat pane says so, and nothing the
+    // user typed is lost.
+    void notConnectedKeepsTheTyping_data()
+    {
+        QTest::addColumn<QString>("button");
+        for (const char *button : {"Kick", "Slap", "Squelch", "UnSquelch", "Whois", "Ban", "Whisper", "Send"})
+            QTest::newRow(button) << QString(button);
+    }
+    void notConnectedKeepsTheTyping()
+    {
+        QFETCH(QString, button);
+        ChatWindow chat;
+        chat.setEntries({"Alice "});
+        chat.selectUser(0);
+        chat.input()->setText("typed");
+        chat.input()->setSelection(1, 2);
+        chat.button(button)->click();
+        QCOMPARE(chat.input()->text(), "typed");
+        QCOMPARE(chat.input()->selectedText(), "yp");
+        QCOMPARE(chat.whisperPane()->toPlainText(), QString());
+        QCOMPARE(chat.chatPane()->toPlainText(),
+                 paneText({"Not connected: nothing was sent and your line was kept. Connect to a server first."}));
     }
 };
 

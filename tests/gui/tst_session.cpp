@@ -11,9 +11,8 @@ const QString kLostLink = "You have lost your connection to Torval.net";
 
 void connectAs(ChatWindow &chat, const QString &name, const QString &password)
 {
-    setGatewayPortForTesting(chat.server.port());
     answerConnectDialogs(name, password);
-    chat.invoke("Connect_Click");
+    chat.clickConnect(chat.server.port());
 }
 
 // The session's buttons that are enabled, and whether the watchdog runs.
@@ -23,7 +22,7 @@ QString sessionState(ChatWindow &chat)
     for (const char *name : {"Connect", "Disconnect", "cmdChannel", "cmdIdle", "Quit"})
         if (chat.button(name)->isEnabled())
             on << name;
-    return on.join(' ') + (control<QTimer>(&chat.window, "Timer1")->isActive() ? ", watchdog" : "");
+    return on.join(' ') + (chat.watchdogRuns() ? ", watchdog" : "");
 }
 } // namespace
 
@@ -39,13 +38,10 @@ private slots:
     void init()
     {
         state.reset();
-        LoginName.clear();
-        LoginPassword.clear();
     }
     void cleanup()
     {
         cancelPendingModalAnswers();
-        IsConnected = false;
     }
 
     void connectSendsTheLogin()
@@ -55,7 +51,7 @@ private slots:
         QTRY_COMPARE(chat.server.received(), QByteArray("\x03\x04\r\n\r\nbob\r\ns3cret\r\n"));
         QCOMPARE(chat.window.cursor().shape(), Qt::WaitCursor);
         QCOMPARE(sessionState(chat), "Disconnect cmdChannel cmdIdle Quit, watchdog");
-        QCOMPARE(control<QTimer>(&chat.window, "Timer1")->interval(), 500);
+        QCOMPARE(chat.session()->watchdog()->interval(), 500);
         QCOMPARE(GetSetting(Keys::Server), "127.0.0.1");
         QCOMPARE(GetSetting(Keys::Username), "bob");
         QFile ini(state.store.path() + "/VeskChat/VeskChat.ini");
@@ -97,7 +93,7 @@ private slots:
         QCOMPARE(w.cursor().shape(), message.isEmpty() ? Qt::WaitCursor : Qt::ArrowCursor);
         // A name without a password is already taken over, so Quit saves it.
         if (!name.isEmpty())
-            QCOMPARE(LoginName, name);
+            QCOMPARE(w.session()->LoginName(), name);
     }
 
     // Quitting the picker still connects to the stored server and still asks for the login;
@@ -107,20 +103,19 @@ private slots:
         SaveSetting(Keys::Server, "127.0.0.1");
         SaveSetting(Keys::Username, "carol");
         ChatWindow chat;
-        setGatewayPortForTesting(chat.server.port());
         bool loginShown = false;
         onModal("frmServers", [](QWidget *picker) { control<QPushButton>(picker, "Command2")->click(); });
         onModal("FrmLogin", [&](QWidget *login) {
             loginShown = true;
             control<QPushButton>(login, "Quit")->click();
         });
-        chat.invoke("Connect_Click");
+        chat.clickConnect(chat.server.port());
         QVERIFY(loginShown);
         QVERIFY(chat.server.waitForClient());
         QCOMPARE(chat.sent(), QByteArray());
         QCOMPARE(GetSetting(Keys::Username), "carol");
         QCOMPARE(sessionState(chat), "Disconnect cmdChannel cmdIdle Quit");
-        QCOMPARE(chat.users()->count(), 0);
+        QCOMPARE(chat.entries(), QStringList());
         QCOMPARE(chat.chatPane()->toPlainText(), QString());
     }
 
@@ -132,13 +127,13 @@ private slots:
         chat.input()->setText("half typed");
         chat.chatPane()->setPlainText("chat");
         chat.whisperPane()->setPlainText("whisper");
-        chat.users()->addItem("bob ");
+        chat.setEntries({"bob "});
         chat.button("Disconnect")->click();
         QCOMPARE(chat.input()->text() + chat.chatPane()->toPlainText() + chat.whisperPane()->toPlainText(), QString());
-        QCOMPARE(chat.users()->count(), 0);
+        QCOMPARE(chat.entries(), QStringList());
         QCOMPARE(chat.caption(), "Channel (Users)");
         QCOMPARE(sessionState(chat), "Connect Quit");
-        QVERIFY(!IsConnected);
+        QVERIFY(!chat.session()->IsConnected());
         QCOMPARE(chat.window.cursor().shape(), Qt::ArrowCursor); // no channel line will end the busy pointer now
         QTRY_VERIFY(!chat.server.peer() || chat.server.peer()->state() != QAbstractSocket::ConnectedState);
     }
@@ -166,7 +161,7 @@ private slots:
         QFETCH(bool, login);
         QFETCH(QString, reason);
         ChatWindow chat;
-        setGatewayPortForTesting(chat.server.port());
+        const quint16 port = chat.server.port();
         if (refused)
             chat.server.close();
         answerConnectDialogs("Guest", "", login ? "Login" : "Quit");
@@ -177,7 +172,7 @@ private slots:
                 static_cast<QMessageBox *>(box)->accept();
             });
         });
-        chat.invoke("Connect_Click");
+        chat.clickConnect(port);
         if (!refused) {
             QTRY_VERIFY(chat.server.received().endsWith("Guest\r\n\r\n"));
             chat.server.dropClient();

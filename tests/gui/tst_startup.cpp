@@ -110,9 +110,9 @@ private slots:
         TorvalMain *main = nullptr;
         QTRY_VERIFY((main = shownMainWindow()));
         QVERIFY(QTest::qWaitForWindowActive(main));
-        QTRY_COMPARE(QApplication::focusWidget(), control<QWidget>(main, "Text1"));
+        QTRY_COMPARE(QApplication::focusWidget(), main->controls().Text1);
         QTest::keyClicks(QApplication::focusWidget(), " hi");
-        QCOMPARE(control<QLineEdit>(main, "Text1")->text(), "User Input hi");
+        QCOMPARE(main->controls().Text1->text(), "User Input hi");
     }
 };
 

@@ -157,7 +157,7 @@ private slots:
         TorvalMain w;
         w.show();
         std::unique_ptr<frmServers> servers(new frmServers());
-        auto *button = control<QPushButton>(&w, "cmdChannel");
+        QPushButton *button = w.controls().cmdChannel;
         button->setEnabled(true);
         button->click();
         QVERIFY(window<FrmChannel>());

@@ -150,3 +150,11 @@ void ChatLog::fail(const QString &reason)
     m_pending.clear();
     emit failed(QLatin1String(kLogPausedPrefix) + reason);
 }
+
+void ChatLog::linesReady(const ShownLines &lines)
+{
+    if (!m_enabled)
+        return;
+    for (const ShownLine &line : lines.lines())
+        append(lines.body(line));
+}

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "session/ShownLines.h"
+
 #include <QDate>
 #include <QFile>
 #include <QObject>
@@ -14,7 +16,7 @@
 // owner calls flush() (at the end of each received slice) and at least once
 // a second. A write that fails pauses the log and reports it once through
 // failed(); nothing here ever blocks or ends the program.
-class ChatLog : public QObject
+class ChatLog : public QObject, public ShownLineFilter
 {
     Q_OBJECT
 
@@ -35,6 +37,11 @@ public:
     // never cut; control characters and line breaks are written as U+FFFD.
     void append(QStringView line);
     void flush();
+
+    // As a session's filter: every shown line is logged, and written out when its batch was shown.
+    void linesReady(const ShownLines &lines) override;
+    void batchShown() override { flush(); }
+    void sessionStarted(const QString &server) override { setServer(server); }
 
     // The file that a line logged on this date goes to.
     QString filePath(QDate date) const;

@@ -59,6 +59,14 @@ bool Roster::append(const QString &entry)
     return true;
 }
 
+std::optional<int> Roster::findFirst(const QString &key) const
+{
+    const auto found = m_byKey.constFind(key);
+    if (found == m_byKey.cend())
+        return std::nullopt;
+    return liveBefore(found->front());
+}
+
 std::optional<int> Roster::removeFirst(const QString &key)
 {
     const auto found = m_byKey.find(key);

@@ -30,6 +30,8 @@ public:
 
     // False, and nothing changes, when the list is full.
     bool append(const QString &entry);
+    // The row of the first entry whose trimmed text equals key; nothing when there is none.
+    std::optional<int> findFirst(const QString &key) const;
     // Removes the first entry whose trimmed text equals key and gives its
     // row; nothing when there is none.
     std::optional<int> removeFirst(const QString &key);

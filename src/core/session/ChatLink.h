@@ -14,8 +14,8 @@ class QTcpSocket;
 
 // The link to the chat gateway: owns the socket, writes the login handshake
 // and the user's lines in the gateway's 8-bit code page, and turns received
-// bytes into typed events. The window connects to its signals and renders;
-// logs, alerts and reconnecting attach to the same signals.
+// bytes into typed events. Its ChatSession connects to its signals and
+// turns the events into the user list and lines ready to show.
 //
 // Reception runs in slices: each reads from the socket only as much as it
 // needs, so the socket's bounded buffer makes TCP hold a flooding server

@@ -1,10 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "session/Globals.h"
-
-bool IsConnected = false;
-QString ServerAddress;
-QString LoginName;
-QString LoginPassword;
+#include "session/GatewayPort.h"
 
 namespace {
 quint16 g_port = kGatewayPort;
