@@ -55,7 +55,7 @@ QString quotedFamily(QString family)
 // The attribute list for one run, "name:value;" in the names' order, with the
 // names assistive technology reads (the AT-SPI bridge translates them: color
 // to fg-color, background-color to bg-color, text-underline-type to underline).
-QString attributeList(const QTextCharFormat &format, const QFont &font)
+QString attributeList(const QTextCharFormat &format, const QFont &font, Qt::Alignment alignment)
 {
     QMap<QString, QString> attrs;
     if (!font.family().isEmpty())
@@ -71,6 +71,14 @@ QString attributeList(const QTextCharFormat &format, const QFont &font)
         attrs[QStringLiteral("text-underline-type")] = QStringLiteral("single");
     }
     attrs[QStringLiteral("text-position")] = QStringLiteral("baseline");
+    if (alignment & Qt::AlignHCenter)
+        attrs[QStringLiteral("text-align")] = QStringLiteral("center");
+    else if (alignment & Qt::AlignRight)
+        attrs[QStringLiteral("text-align")] = QStringLiteral("right");
+    else if (alignment & Qt::AlignJustify)
+        attrs[QStringLiteral("text-align")] = QStringLiteral("justify");
+    else
+        attrs[QStringLiteral("text-align")] = QStringLiteral("left");
     if (format.background().style() == Qt::SolidPattern)
         attrs[QStringLiteral("background-color")] = rgb(format.background().color());
     if (format.foreground().style() == Qt::SolidPattern)
@@ -370,5 +378,5 @@ QString PaneAccessible::attributes(int offset, int *startOffset, int *endOffset)
     }
     *startOffset = runStart;
     *endOffset = runEnd;
-    return attributeList(format, format.font().resolve(doc->defaultFont()));
+    return attributeList(format, format.font().resolve(doc->defaultFont()), block.blockFormat().alignment());
 }

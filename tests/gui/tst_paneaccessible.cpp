@@ -76,7 +76,8 @@ private slots:
         QTest::newRow("address in a mention") << 1 << 30 << QStringList{underline, linkColour, highlight, bold}
                                               << QStringList{} << 23 << 36;
         // Line 2: "[12:34] <bo> nothing to see here".
-        QTest::newRow("plain line") << 2 << 20 << QStringList{QStringLiteral("font-weight:normal;")}
+        QTest::newRow("plain line") << 2 << 20
+                                    << QStringList{QStringLiteral("font-weight:normal;"), QStringLiteral("text-align:left;")}
                                     << QStringList{QStringLiteral("text-underline"), QStringLiteral("color:"),
                                                    QStringLiteral("background-color:")}
                                     << 0 << 32;
