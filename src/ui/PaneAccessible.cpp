@@ -1,17 +1,23 @@
 // SPDX-License-Identifier: MIT
 #include "ui/PaneAccessible.h"
 
+#include "text/TextMarks.h"
+#include "ui/PaneMarks.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QMap>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -28,6 +34,88 @@ struct PlainTextGeometry : QPlainTextEdit
         const auto offset = &PlainTextGeometry::contentOffset;
         return (pane->*geometry)(block).topLeft() + (pane->*offset)();
     }
+    static QTextBlock firstShown(const QPlainTextEdit *pane)
+    {
+        const auto first = &PlainTextGeometry::firstVisibleBlock;
+        return (pane->*first)();
+    }
+};
+
+// An underlined address of a pane line: readable as a link, opened by its action.
+// Its range follows the text, so dropping older lines does not move it.
+class PaneLink : public QAccessibleInterface, public QAccessibleHyperlinkInterface, public QAccessibleActionInterface
+{
+public:
+    PaneLink(QPlainTextEdit *pane, int start, int end) : m_pane(pane), m_range(pane->document())
+    {
+        m_range.setPosition(start);
+        m_range.setPosition(end, QTextCursor::KeepAnchor);
+    }
+
+    bool isValid() const override { return m_pane && m_range.hasSelection(); }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override { return m_pane ? m_pane->window()->windowHandle() : nullptr; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface *parent() const override
+    {
+        return m_pane ? QAccessible::queryAccessibleInterface(m_pane.data()) : nullptr;
+    }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QString text(QAccessible::Text type) const override
+    {
+        if (type == QAccessible::Name)
+            return anchor();
+        if (type == QAccessible::Value || type == QAccessible::Description)
+            return anchorTarget();
+        return {};
+    }
+    void setText(QAccessible::Text, const QString &) override {}
+    QRect rect() const override
+    {
+        QAccessibleInterface *pane = parent();
+        QAccessibleTextInterface *text = pane ? pane->textInterface() : nullptr;
+        QRect r;
+        for (int i = startIndex(); text && i < endIndex(); ++i)
+            r |= text->characterRect(i);
+        return r;
+    }
+    QAccessible::Role role() const override { return QAccessible::Link; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s;
+        s.linked = true;
+        s.invisible = !isValid();
+        return s;
+    }
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::HyperlinkInterface)
+            return static_cast<QAccessibleHyperlinkInterface *>(this);
+        if (type == QAccessible::ActionInterface)
+            return static_cast<QAccessibleActionInterface *>(this);
+        return nullptr;
+    }
+
+    // QAccessibleHyperlinkInterface
+    QString anchor() const override { return isValid() ? m_range.selectedText() : QString(); }
+    QString anchorTarget() const override { return isValid() ? linkUrl(anchor()).toString() : QString(); }
+    int startIndex() const override { return m_range.selectionStart(); }
+    int endIndex() const override { return m_range.selectionEnd(); }
+
+    // QAccessibleActionInterface
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString &name) override
+    {
+        if (name == pressAction() && isValid())
+            openLink(linkUrl(anchor()));
+    }
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+
+private:
+    QPointer<QPlainTextEdit> m_pane;
+    QTextCursor m_range;
 };
 
 QAccessibleInterface *paneFactory(const QString &, QObject *object)
@@ -96,6 +184,12 @@ PaneAccessible::PaneAccessible(QPlainTextEdit *pane)
 {
 }
 
+PaneAccessible::~PaneAccessible()
+{
+    for (const QAccessible::Id id : std::as_const(m_links))
+        QAccessible::deleteAccessibleInterface(id);
+}
+
 void PaneAccessible::install(QPlainTextEdit *pane)
 {
     static std::once_flag installed;
@@ -138,6 +232,75 @@ QAccessible::State PaneAccessible::state() const
     else
         s.editable = true;
     return s;
+}
+
+void PaneAccessible::refreshLinks() const
+{
+    // The underlined ranges of the lines shown: the addresses as drawn.
+    QList<std::pair<int, int>> shown;
+    const QAbstractTextDocumentLayout *layout = pane()->document()->documentLayout();
+    const int height = pane()->viewport()->height();
+    QTextBlock block = PlainTextGeometry::firstShown(pane());
+    qreal top = block.isValid() ? blockOrigin(block).y() : 0;
+    for (; block.isValid() && top < height; block = block.next()) {
+        for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
+            if (range.format.fontUnderline())
+                shown.append({block.position() + range.start, block.position() + range.start + range.length});
+        }
+        top += layout->blockBoundingRect(block).height();
+    }
+    QList<QAccessible::Id> kept;
+    QList<QAccessible::Id> old = std::exchange(m_links, {});
+    for (const auto &[start, end] : shown) {
+        const auto same = std::find_if(old.begin(), old.end(), [&](QAccessible::Id id) {
+            const auto *link = static_cast<PaneLink *>(QAccessible::accessibleInterface(id));
+            return link && link->isValid() && link->startIndex() == start && link->endIndex() == end;
+        });
+        if (same != old.end()) {
+            m_links.append(*same);
+            old.erase(same);
+        } else {
+            m_links.append(QAccessible::registerAccessibleInterface(new PaneLink(pane(), start, end)));
+        }
+    }
+    for (const QAccessible::Id id : std::as_const(old))
+        QAccessible::deleteAccessibleInterface(id);
+}
+
+int PaneAccessible::childCount() const
+{
+    refreshLinks();
+    return QAccessibleWidget::childCount() + int(m_links.size());
+}
+
+QAccessibleInterface *PaneAccessible::child(int index) const
+{
+    const int widgets = QAccessibleWidget::childCount();
+    if (index < widgets)
+        return QAccessibleWidget::child(index);
+    if (m_links.isEmpty())
+        refreshLinks();
+    return index - widgets < m_links.size() ? QAccessible::accessibleInterface(m_links.at(index - widgets)) : nullptr;
+}
+
+int PaneAccessible::indexOfChild(const QAccessibleInterface *child) const
+{
+    if (child && child->role() == QAccessible::Link && !child->object()) {
+        const int at = int(m_links.indexOf(QAccessible::uniqueId(const_cast<QAccessibleInterface *>(child))));
+        return at < 0 ? -1 : QAccessibleWidget::childCount() + at;
+    }
+    return QAccessibleWidget::indexOfChild(child);
+}
+
+QAccessibleInterface *PaneAccessible::childAt(int x, int y) const
+{
+    refreshLinks();
+    for (const QAccessible::Id id : std::as_const(m_links)) {
+        QAccessibleInterface *link = QAccessible::accessibleInterface(id);
+        if (link && link->rect().contains(x, y))
+            return link;
+    }
+    return QAccessibleWidget::childAt(x, y);
 }
 
 QTextCursor PaneAccessible::cursorAt(int offset) const

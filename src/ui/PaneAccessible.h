@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QAccessibleWidget>
+#include <QList>
 #include <QString>
 
 class QPlainTextEdit;
@@ -19,6 +20,7 @@ class PaneAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
     explicit PaneAccessible(QPlainTextEdit *pane);
+    ~PaneAccessible() override;
 
     // Makes the pane use this interface; every other widget keeps Qt's.
     // Call before the pane is first asked for (before it is shown).
@@ -27,6 +29,12 @@ public:
     void *interface_cast(QAccessible::InterfaceType type) override;
     QString text(QAccessible::Text type) const override;
     QAccessible::State state() const override;
+    // After the pane's own child widgets come the addresses in the lines it
+    // shows, each a link a screen reader can read and open.
+    int childCount() const override;
+    QAccessibleInterface *child(int index) const override;
+    int indexOfChild(const QAccessibleInterface *child) const override;
+    QAccessibleInterface *childAt(int x, int y) const override;
 
     // QAccessibleTextInterface
     void selection(int selectionIndex, int *startOffset, int *endOffset) const override;
@@ -54,4 +62,9 @@ private:
     QTextCursor cursorAt(int offset) const;
     // Where a block's layout is drawn, in viewport coordinates.
     QPointF blockOrigin(const QTextBlock &block) const;
+    // Makes the link children those of the lines now shown, keeping the ones
+    // still there (assistive technology holds them by their ids).
+    void refreshLinks() const;
+
+    mutable QList<QAccessible::Id> m_links; // in the text's order
 };

@@ -40,6 +40,7 @@ class tst_paneaccessible : public QObject
 
 private slots:
     void initTestCase() { QAccessible::setActive(true); }
+    void cleanup() { setLinkOpenerForTesting({}); }
 
     // The underline and colour of an address, the highlight of a mention, and
     // where each run of one look starts and ends.
@@ -267,6 +268,88 @@ private slots:
         cursor.setPosition(offset);
         QVERIFY(pane.viewport()->rect().contains(pane.cursorRect(cursor).center()));
         QCOMPARE(pane.textCursor().position(), caret);
+    }
+
+    // The addresses of the lines shown are links: their text, where they go,
+    // where they are, and an action that opens them.
+    void linksOfShownLines()
+    {
+        QList<QUrl> opened;
+        setLinkOpenerForTesting([&](const QUrl &url) {
+            opened.append(url);
+            return true;
+        });
+        QPlainTextEdit pane;
+        PaneMarks marks(&pane);
+        pane.resize(320, 160);
+        pane.appendPlainText(QStringLiteral("[12:34] <cy> see http://a.example now\n"
+                                            "[12:34] <bo> nothing here\n"
+                                            "[12:34] <bo> www.x.example"));
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&pane);
+        QList<QAccessibleInterface *> links;
+        for (int i = 0; i < iface->childCount(); ++i) {
+            if (iface->child(i)->role() == QAccessible::Link)
+                links.append(iface->child(i));
+        }
+        QCOMPARE(links.size(), 2);
+        QAccessibleHyperlinkInterface *second = links[1]->hyperlinkInterface();
+        QVERIFY(second);
+        QCOMPARE(second->anchor(), QStringLiteral("www.x.example"));
+        QCOMPARE(second->anchorTarget(), QStringLiteral("http://www.x.example"));
+        QCOMPARE(second->startIndex(), offsetOf(pane, 2, 13));
+        QCOMPARE(second->endIndex(), offsetOf(pane, 2, 26));
+        QCOMPARE(links[0]->text(QAccessible::Name), QStringLiteral("http://a.example"));
+        QCOMPARE(links[0]->parent(), iface);
+        QCOMPARE(iface->child(iface->indexOfChild(links[1])), links[1]);
+        const QRect first = iface->textInterface()->characterRect(offsetOf(pane, 2, 13));
+        QVERIFY(links[1]->rect().contains(first));
+        QCOMPARE(iface->childAt(first.center().x(), first.center().y()), links[1]);
+        links[1]->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("http://www.x.example"))});
+        // Asked again, the same links are the same objects.
+        iface->childCount();
+        QCOMPARE(iface->child(iface->indexOfChild(links[0])), links[0]);
+    }
+
+    // Only the lines shown have link children; a line dropped takes its link along.
+    void linksFollowTheView()
+    {
+        QPlainTextEdit pane;
+        PaneMarks marks(&pane);
+        pane.resize(320, 160);
+        for (int i = 0; i < 40; ++i)
+            pane.appendPlainText(QStringLiteral("[12:34] <cy> http://a.example/%1").arg(i));
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&pane);
+        const auto linkStarts = [&] {
+            QList<int> starts;
+            for (int i = 0; i < iface->childCount(); ++i) {
+                if (QAccessibleHyperlinkInterface *link = iface->child(i)->hyperlinkInterface())
+                    starts.append(link->startIndex());
+            }
+            return starts;
+        };
+        pane.verticalScrollBar()->setValue(0);
+        const QList<int> top = linkStarts();
+        QVERIFY(top.size() >= 3 && top.size() < 20);
+        QCOMPARE(top.first(), offsetOf(pane, 0, 13));
+        QCOMPARE(top[1], offsetOf(pane, 1, 13));
+        pane.verticalScrollBar()->setValue(30);
+        const QList<int> later = linkStarts();
+        QCOMPARE(later.first(), offsetOf(pane, 30, 13));
+
+        QAccessibleInterface *link = nullptr;
+        for (int i = 0; i < iface->childCount() && !link; ++i) {
+            if (iface->child(i)->role() == QAccessible::Link)
+                link = iface->child(i);
+        }
+        QVERIFY(link && link->isValid());
+        pane.clear();
+        QVERIFY(!link->isValid() || iface->indexOfChild(link) < 0);
+        QCOMPARE(linkStarts(), QList<int>{});
     }
 
     // The text and its lines, as a screen reader reads them.
