@@ -249,7 +249,6 @@ void PaneAccessible::refreshLinks() const
         }
         top += layout->blockBoundingRect(block).height();
     }
-    QList<QAccessible::Id> kept;
     QList<QAccessible::Id> old = std::exchange(m_links, {});
     for (const auto &[start, end] : shown) {
         const auto same = std::find_if(old.begin(), old.end(), [&](QAccessible::Id id) {
