@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/PaneMarks.h"
 
+#include "ui/PaneAccessible.h"
+
 #include "text/TextMarks.h"
 
 #include <QDesktopServices>
@@ -42,6 +44,7 @@ PaneMarks::PaneMarks(QPlainTextEdit *pane)
     connect(pane->document(), &QTextDocument::contentsChange, this, &PaneMarks::linesAdded);
     pane->viewport()->installEventFilter(this);
     pane->viewport()->setMouseTracking(true);
+    PaneAccessible::install(pane);
 }
 
 void PaneMarks::setLinksShown(bool shown)
