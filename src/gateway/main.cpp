@@ -124,10 +124,10 @@ struct TlsOptions
                            QStringLiteral("FILE")};
 };
 
-// Loads the certificate and listens on the TLS port, or says that there is
+// Loads the certificate and key for the TLS port, or says once that there is
 // none. The exit code on failure, or 0.
-int startTls(const QCommandLineParser &parser, const TlsOptions &options, const QHostAddress &address,
-             GatewayServer &server)
+int loadTls(const QCommandLineParser &parser, const TlsOptions &options,
+            std::unique_ptr<TlsServerContext> *context, quint16 *tlsPort)
 {
     if (!parser.isSet(options.cert) && !parser.isSet(options.key)) {
         printToStderr(QStringLiteral("no TLS port: start with --tls-cert FILE and --tls-key FILE to accept TLS "
@@ -145,21 +145,27 @@ int startTls(const QCommandLineParser &parser, const TlsOptions &options, const 
         return 2;
     }
     QString error;
-    std::unique_ptr<TlsServerContext> context =
-            TlsServerContext::load(parser.value(options.cert), parser.value(options.key), &error);
-    if (!context) {
+    *context = TlsServerContext::load(parser.value(options.cert), parser.value(options.key), &error);
+    if (!*context) {
         printToStderr(error);
         return 1;
     }
-    if (!server.listenTls(address, quint16(port), std::move(context))) {
+    *tlsPort = quint16(port);
+    return 0;
+}
+
+bool listenTls(const QHostAddress &address, quint16 port, std::unique_ptr<TlsServerContext> context,
+               GatewayServer &server)
+{
+    if (!server.listenTls(address, port, std::move(context))) {
         printToStderr(QStringLiteral("cannot listen for TLS on %1:%2: %3")
                               .arg(address.toString())
                               .arg(port)
                               .arg(server.tlsErrorString()));
-        return 1;
+        return false;
     }
     printToStderr(QStringLiteral("listening for TLS on %1:%2").arg(address.toString()).arg(server.tlsPort()));
-    return 0;
+    return true;
 }
 
 } // namespace
@@ -231,6 +237,11 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    std::unique_ptr<TlsServerContext> tlsContext;
+    quint16 tlsPort = 0;
+    if (const int failed = loadTls(parser, tlsOptions, &tlsContext, &tlsPort); failed != 0)
+        return failed;
+
     GatewayServer server(limits);
     if (parser.isSet(accountsOption) && !loadAccounts(parser.value(accountsOption), server))
         return 2;
@@ -246,7 +257,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     printToStderr(QStringLiteral("listening on %1:%2").arg(address.toString()).arg(server.serverPort()));
-    if (const int failed = startTls(parser, tlsOptions, address, server); failed != 0)
-        return failed;
+    if (tlsContext && !listenTls(address, tlsPort, std::move(tlsContext), server))
+        return 1;
     return app.exec();
 }
