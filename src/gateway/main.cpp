@@ -124,16 +124,13 @@ struct TlsOptions
                            QStringLiteral("FILE")};
 };
 
-// Loads the certificate and key for the TLS port, or says once that there is
-// none. The exit code on failure, or 0.
+// Loads the certificate and key for the TLS port, if there is one. The exit
+// code on failure, or 0.
 int loadTls(const QCommandLineParser &parser, const TlsOptions &options,
             std::unique_ptr<TlsServerContext> *context, quint16 *tlsPort)
 {
-    if (!parser.isSet(options.cert) && !parser.isSet(options.key)) {
-        printToStderr(QStringLiteral("no TLS port: start with --tls-cert FILE and --tls-key FILE to accept TLS "
-                                     "connections"));
+    if (!parser.isSet(options.cert) && !parser.isSet(options.key))
         return 0;
-    }
     if (!parser.isSet(options.cert) || !parser.isSet(options.key)) {
         printToStderr(QStringLiteral("--tls-cert and --tls-key go together"));
         return 2;
@@ -257,7 +254,11 @@ int main(int argc, char *argv[])
         return 1;
     }
     printToStderr(QStringLiteral("listening on %1:%2").arg(address.toString()).arg(server.serverPort()));
-    if (tlsContext && !listenTls(address, tlsPort, std::move(tlsContext), server))
+    if (!tlsContext) {
+        printToStderr(QStringLiteral("no TLS port: start with --tls-cert FILE and --tls-key FILE to accept TLS "
+                                     "connections"));
+    } else if (!listenTls(address, tlsPort, std::move(tlsContext), server)) {
         return 1;
+    }
     return app.exec();
 }
