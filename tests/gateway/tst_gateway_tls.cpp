@@ -231,6 +231,51 @@ private slots:
         QVERIFY(gw["alice"].waitFor(operatorTalk("carol", "still here")));
     }
 
+    // TLS connections count as unfinished logins of their address from accept
+    // until they log in. Open first: I an idle TLS connection, T a TLS login;
+    // then one more on the plain port, or on the TLS port, and what it gets.
+    void unfinishedCap_data()
+    {
+        QTest::addColumn<QByteArray>("open");
+        QTest::addColumn<bool>("lastOverTls");
+        QTest::addColumn<QByteArray>("reply"); // empty: closed without a word
+
+        const QByteArray full = info("Too many unfinished logins from your address.");
+        QTest::newRow("idle TLS fill the cap") << QByteArray("II") << false << full;
+        QTest::newRow("logged-in TLS do not count") << QByteArray("TTI") << false << welcome("last");
+        QTest::newRow("over the cap on the TLS port") << QByteArray("II") << true << QByteArray();
+    }
+    void unfinishedCap()
+    {
+        QFETCH(QByteArray, open);
+        QFETCH(bool, lastOverTls);
+        QFETCH(QByteArray, reply);
+        GatewayLimits limits;
+        limits.maxUnfinishedPerAddress = 2;
+        QVERIFY(start(limits));
+        std::vector<std::unique_ptr<TlsClient>> tls;
+        for (qsizetype i = 0; i < open.size(); ++i) {
+            tls.push_back(std::make_unique<TlsClient>(tlsPort(), "t" + QByteArray::number(i), m_ca));
+            QVERIFY(tls.back()->encrypted());
+            if (open[i] == 'T') {
+                tls.back()->write(loginBytes(tls.back()->name, "pw"));
+                QVERIFY(tls.back()->waitFor(welcome(tls.back()->name)));
+            }
+        }
+        QTRY_COMPARE(gw.server->connectionCount(), open.size());
+        if (lastOverTls) {
+            TlsClient last(tlsPort(), "last", m_ca);
+            QVERIFY(last.waitUnconnected());
+            QVERIFY(last.received.isEmpty());
+        } else {
+            Client &last = gw.add("last");
+            last.write(loginBytes("last", "pw"));
+            QVERIFY(last.waitFor(reply));
+            QVERIFY(last.received.endsWith(reply));
+        }
+        QCOMPARE(gw.server->connectionCount(), open.size() + (reply.contains("Welcome") ? 1 : 0));
+    }
+
     // What ends a connection on either port, and only that connection.
     void wrongPeers_data()
     {
