@@ -8,7 +8,8 @@
 // another channel pings every 10 ms. Attacks: a flood, 5000 bans, 200 clients
 // that never read, 1020 idle connections; each prints the gateway's peak RSS.
 // "tls": the unpaced fan-out of K = 50 through the TLS port beside the plain
-// one, and 1,000 logins over TLS one after the other.
+// one, and 1,000 logins over TLS one after the other. "accounts": ten logins
+// to hashed accounts at once while a quiet pair chats.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -805,6 +806,79 @@ void tlsLoad()
     std::system(("rm -rf '" + gCertDir + "'").c_str());
 }
 
+// Ten logins to hashed accounts at the same moment while a quiet pair chats:
+// how long until all are in, the gateway's peak memory, and the pair's round trips.
+void hashedLogins()
+{
+    constexpr int kLogins = 10;
+    char dir[] = "/tmp/gateway-bench-accounts-XXXXXX";
+    if (!mkdtemp(dir))
+        return;
+    const std::string accounts = std::string(dir) + "/accounts.txt";
+    const std::string hash = "echo secret | '" + gPath + "' --hash-password u0 > '" + accounts + "'";
+    if (std::system(hash.c_str()) != 0) {
+        std::printf("  cannot hash a password with %s\n", gPath.c_str());
+        return;
+    }
+    std::ifstream in(accounts);
+    std::string line;
+    std::getline(in, line);
+    const std::string secret = line.substr(line.find(':'));
+    std::ofstream out(accounts, std::ios::app);
+    for (int i = 1; i < kLogins; ++i)
+        out << "u" << i << secret << "\n";
+    out.close();
+
+    Gateway gateway({"--accounts", accounts});
+    const std::vector<int> quiet = logIn(gateway.port, {"Guest", "guest"}, "Quiet");
+    if (quiet[0] < 0 || quiet[1] < 0) {
+        std::printf("  the quiet pair could not log in\n");
+        return;
+    }
+    const double rssBefore = gateway.memoryMiB("VmRSS:");
+    std::vector<int> fds;
+    const long long start = nowNs();
+    for (int i = 0; i < kLogins; ++i) {
+        const int fd = connectTo(gateway.port);
+        writeAll(fd, "\x03\x04\r\n\r\nu" + std::to_string(i) + "\r\nsecret\r\n");
+        setNonBlocking(fd);
+        fds.push_back(fd);
+    }
+    std::vector<std::string> got(kLogins);
+    std::vector<double> roundTripsMs;
+    int welcomed = 0;
+    long long lastWelcome = start;
+    for (int ping = 0; welcomed < kLogins && nowNs() - start < 20'000'000'000LL; ++ping) {
+        const long long sentAt = nowNs();
+        const std::string text = "ping " + std::to_string(ping);
+        writeAll(quiet[0], text + "\r\n");
+        if (readUntil(quiet[1], text + "\"", 5000).find(text) != std::string::npos)
+            roundTripsMs.push_back(double(nowNs() - sentAt) / 1e6);
+        for (int i = 0; i < kLogins; ++i) {
+            char buffer[4096];
+            ssize_t n;
+            while ((n = read(fds[size_t(i)], buffer, sizeof buffer)) > 0)
+                got[size_t(i)].append(buffer, size_t(n));
+            if (got[size_t(i)].find("Welcome") != std::string::npos && got[size_t(i)] != "done") {
+                got[size_t(i)] = "done";
+                ++welcomed;
+                lastWelcome = nowNs();
+            }
+        }
+        usleep(5000);
+    }
+    const double maxRoundTrip = roundTripsMs.empty() ? 0 : *std::max_element(roundTripsMs.begin(), roundTripsMs.end());
+    std::printf("Hashed accounts: %d of %d logins at once (argon2id, 19 MiB, 2 passes) in %.2f s; gateway RSS "
+                "%.1f MiB before, peak %.1f MiB; quiet pair's round trip meanwhile: max %.1f ms over %zu pings\n\n",
+                welcomed, kLogins, double(lastWelcome - start) / 1e9, rssBefore, gateway.memoryMiB("VmHWM:"),
+                maxRoundTrip, roundTripsMs.size());
+    for (const int fd : fds)
+        close(fd);
+    for (const int fd : quiet)
+        close(fd);
+    std::system(("rm -rf '" + std::string(dir) + "'").c_str());
+}
+
 int main(int argc, char **argv)
 {
     signal(SIGPIPE, SIG_IGN);
@@ -831,5 +905,7 @@ int main(int argc, char **argv)
         attacks();
     if (only.empty() || only == "tls")
         tlsLoad();
+    if (only.empty() || only == "tls" || only == "accounts")
+        hashedLogins();
     return 0;
 }
