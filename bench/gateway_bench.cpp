@@ -7,6 +7,9 @@
 // fast as their sockets take them, while all of them read; a quiet pair in
 // another channel pings every 10 ms. Attacks: a flood, 5000 bans, 200 clients
 // that never read, 1020 idle connections; each prints the gateway's peak RSS.
+// "tls": the unpaced fan-out of K = 50 through the TLS port beside the plain
+// one, and 1,000 logins over TLS one after the other. "accounts": ten logins
+// to hashed accounts at once while a quiet pair chats.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -31,6 +34,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <openssl/ssl.h>
+
 namespace {
 
 constexpr int kLineBytes = 70;
@@ -42,6 +47,61 @@ constexpr int kQuietIntervalMs = 10;
 constexpr int kUnsentBytes = 8192;
 
 std::string gPath = VESK_GATEWAY_PATH;
+
+// With these set, connectTo() goes to the gateway's TLS port and the
+// sockets' bytes pass through OpenSSL (netRead, netWrite).
+SSL_CTX *gTlsContext = nullptr;
+std::string gCertDir;
+std::vector<SSL *> gSsl(65536, nullptr); // by descriptor
+
+SSL *sslOf(int fd)
+{
+    return fd >= 0 && size_t(fd) < gSsl.size() ? gSsl[size_t(fd)] : nullptr;
+}
+
+ssize_t sslResult(SSL *ssl, int result)
+{
+    const int error = SSL_get_error(ssl, result);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+        errno = EAGAIN;
+        return -1;
+    }
+    if (error == SSL_ERROR_ZERO_RETURN)
+        return 0;
+    if (error == SSL_ERROR_SYSCALL && errno == EAGAIN)
+        return -1;
+    errno = ECONNRESET;
+    return -1;
+}
+
+ssize_t netRead(int fd, char *buffer, size_t size)
+{
+    SSL *ssl = sslOf(fd);
+    if (!ssl)
+        return read(fd, buffer, size);
+    size_t got = 0;
+    const int result = SSL_read_ex(ssl, buffer, size, &got);
+    return result == 1 ? ssize_t(got) : sslResult(ssl, result);
+}
+
+ssize_t netWrite(int fd, const char *data, size_t size)
+{
+    SSL *ssl = sslOf(fd);
+    if (!ssl)
+        return write(fd, data, size);
+    size_t written = 0;
+    const int result = SSL_write_ex(ssl, data, size, &written);
+    return result == 1 ? ssize_t(written) : sslResult(ssl, result);
+}
+
+void closeConnection(int fd)
+{
+    if (SSL *ssl = sslOf(fd)) {
+        SSL_free(ssl);
+        gSsl[size_t(fd)] = nullptr;
+    }
+    close(fd);
+}
 
 long long nowNs()
 {
@@ -93,6 +153,16 @@ struct Gateway
         const auto colon = line.rfind(':');
         if (line.find("listening on") != std::string::npos && colon != std::string::npos)
             port = std::atoi(line.c_str() + colon + 1);
+        // With a certificate the next line names the TLS port, which the clients use.
+        if (std::find(options.begin(), options.end(), "--tls-cert") != options.end() && port != 0) {
+            line.clear();
+            while (read(logFd, &c, 1) == 1 && c != '\n')
+                line += c;
+            const auto tlsColon = line.rfind(':');
+            port = line.find("listening for TLS on") != std::string::npos && tlsColon != std::string::npos
+                    ? std::atoi(line.c_str() + tlsColon + 1)
+                    : 0;
+        }
         drainer = std::thread([fd = logFd] {
             char buffer[65536];
             while (read(fd, buffer, sizeof buffer) > 0) {
@@ -162,6 +232,16 @@ int connectTo(int port, int receiveBuffer = 0)
     }
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (gTlsContext) {
+        SSL *ssl = SSL_new(gTlsContext);
+        SSL_set_fd(ssl, fd);
+        if (SSL_connect(ssl) != 1) {
+            SSL_free(ssl);
+            close(fd);
+            return -1;
+        }
+        gSsl[size_t(fd)] = ssl;
+    }
     return fd;
 }
 
@@ -169,7 +249,7 @@ bool writeAll(int fd, const std::string &data)
 {
     size_t done = 0;
     while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        const ssize_t n = netWrite(fd, data.data() + done, data.size() - done);
         if (n <= 0)
             return false;
         done += size_t(n);
@@ -186,7 +266,7 @@ std::string readUntil(int fd, const std::string &marker, int timeoutMs = 10000)
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     char buffer[65536];
     while (got.find(marker) == std::string::npos && nowNs() < deadline) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
+        const ssize_t n = netRead(fd, buffer, sizeof buffer);
         if (n == 0)
             break;
         if (n > 0)
@@ -214,7 +294,7 @@ std::vector<int> logIn(int port, const std::vector<std::string> &names, const st
         }
         for (size_t i = start; i < end; ++i) {
             if (fds[i] >= 0 && readUntil(fds[i], "1007 CHANNEL \"" + channel + "\"").find("1007 CHANNEL \"" + channel) == std::string::npos) {
-                close(fds[i]);
+                closeConnection(fds[i]);
                 fds[i] = -1;
             }
         }
@@ -259,10 +339,20 @@ void setNonBlocking(int fd)
 }
 
 // One load run against a fresh gateway.
+std::vector<std::string> tlsOptions()
+{
+    if (!gTlsContext)
+        return {};
+    return {"--tls-port", "0", "--tls-cert", gCertDir + "/gateway-cert.pem", "--tls-key", gCertDir + "/gateway-key.pem"};
+}
+
 LoadResult runLoad(int k, int m, bool paced)
 {
     LoadResult result;
-    Gateway gateway({"--line-rate", "0", "--max-per-address", "1000"});
+    std::vector<std::string> options = {"--line-rate", "0", "--max-per-address", "1000"};
+    const std::vector<std::string> tls = tlsOptions();
+    options.insert(options.end(), tls.begin(), tls.end());
+    Gateway gateway(options);
     if (gateway.port == 0) {
         std::printf("  cannot start %s\n", gPath.c_str());
         return result;
@@ -292,7 +382,7 @@ LoadResult runLoad(int k, int m, bool paced)
         const int lowWater = kUnsentBytes;
         setsockopt(peer.fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowWater, sizeof lowWater);
         char buffer[65536];
-        while (read(peer.fd, buffer, sizeof buffer) > 0) {
+        while (netRead(peer.fd, buffer, sizeof buffer) > 0) {
         }
         epoll_event event{};
         event.events = EPOLLIN | EPOLLOUT | EPOLLET;
@@ -330,7 +420,7 @@ LoadResult runLoad(int k, int m, bool paced)
     };
     auto flush = [&](Peer &peer) {
         while (!peer.out.empty() && peer.writable && !peer.dropped) {
-            const ssize_t n = write(peer.fd, peer.out.data(), peer.out.size());
+            const ssize_t n = netWrite(peer.fd, peer.out.data(), peer.out.size());
             if (n < 0) {
                 if (errno == EAGAIN)
                     peer.writable = false;
@@ -376,7 +466,7 @@ LoadResult runLoad(int k, int m, bool paced)
     auto readPeer = [&](Peer &peer, long long now) {
         char buffer[262144];
         for (;;) {
-            const ssize_t n = read(peer.fd, buffer, sizeof buffer);
+            const ssize_t n = netRead(peer.fd, buffer, sizeof buffer);
             if (n == 0 || (n < 0 && errno != EAGAIN)) {
                 peer.dropped = true;
                 epoll_ctl(epoll, EPOLL_CTL_DEL, peer.fd, nullptr);
@@ -438,7 +528,7 @@ LoadResult runLoad(int k, int m, bool paced)
         if (peer.dropped)
             ++result.dropped;
         if (peer.fd >= 0)
-            close(peer.fd);
+            closeConnection(peer.fd);
     }
     close(epoll);
     result.lost = result.expected - result.delivered;
@@ -655,6 +745,140 @@ void attacks()
 
 } // namespace
 
+// The unpaced fan-out of K = 50 in plain TCP and through TLS, and 1,000
+// logins over TLS, each a fresh connection with a full handshake.
+void tlsLoad()
+{
+    char dir[] = "/tmp/gateway-bench-tls-XXXXXX";
+    if (!mkdtemp(dir)) {
+        std::printf("  cannot make a temporary folder\n");
+        return;
+    }
+    gCertDir = dir;
+    const std::string make = "bash '" VESK_SOURCE_DIR "/scripts/make-cert.sh' '" + gCertDir + "' >/dev/null";
+    if (std::system(make.c_str()) != 0) {
+        std::printf("  cannot make a certificate with scripts/make-cert.sh\n");
+        return;
+    }
+    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr); // the bench measures the gateway, not trust
+    SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+
+    constexpr int k = 50;
+    const int m = int((kDeliveriesPerRun + long(k) * (k - 1) - 1) / (long(k) * (k - 1)));
+    std::printf("TLS: K = %d clients in one channel, M = %d lines each, unpaced, plain port and TLS port\n", k, m);
+    for (const bool tls : {false, true}) {
+        gTlsContext = tls ? context : nullptr;
+        const LoadResult r = runLoad(k, m, false);
+        std::printf("  %-5s %6.2f M deliveries/s, %ld lost, %d dropped, gateway %.3f us CPU per delivery, "
+                    "peak RSS %.1f MiB\n",
+                    tls ? "TLS" : "plain", double(r.delivered) / r.seconds / 1e6, r.lost, r.dropped,
+                    r.delivered ? r.gatewayCpu / double(r.delivered) * 1e6 : 0, r.peakRssMiB);
+        std::fflush(stdout);
+    }
+
+    // Logins one after the other, each waiting for its welcome and then
+    // leaving, so that what is measured is the login and not the lobby's size.
+    gTlsContext = context;
+    constexpr int kLogins = 1000;
+    std::vector<std::string> options = {"--max-per-address", "2000"};
+    const std::vector<std::string> tls = tlsOptions();
+    options.insert(options.end(), tls.begin(), tls.end());
+    Gateway gateway(options);
+    const double cpuBefore = gateway.cpuSeconds();
+    const long long start = nowNs();
+    int done = 0;
+    for (int i = 0; i < kLogins; ++i) {
+        const int fd = connectTo(gateway.port);
+        if (fd < 0)
+            continue;
+        writeAll(fd, std::string("\x03\x04\r\n\r\nGuest\r\n\r\n"));
+        if (readUntil(fd, "Welcome").find("Welcome") != std::string::npos)
+            ++done;
+        closeConnection(fd);
+    }
+    const double seconds = double(nowNs() - start) / 1e9;
+    std::printf("  %d of %d TLS logins (connect, handshake, login, welcome) in %.2f s, one after the other; "
+                "gateway CPU %.2f s, peak RSS %.1f MiB\n\n",
+                done, kLogins, seconds, gateway.cpuSeconds() - cpuBefore, gateway.memoryMiB("VmHWM:"));
+    gTlsContext = nullptr;
+    SSL_CTX_free(context);
+    std::system(("rm -rf '" + gCertDir + "'").c_str());
+}
+
+// Ten logins to hashed accounts at the same moment while a quiet pair chats:
+// how long until all are in, the gateway's peak memory, and the pair's round trips.
+void hashedLogins()
+{
+    constexpr int kLogins = 10;
+    char dir[] = "/tmp/gateway-bench-accounts-XXXXXX";
+    if (!mkdtemp(dir))
+        return;
+    const std::string accounts = std::string(dir) + "/accounts.txt";
+    const std::string hash = "echo secret | '" + gPath + "' --hash-password u0 > '" + accounts + "'";
+    if (std::system(hash.c_str()) != 0) {
+        std::printf("  cannot hash a password with %s\n", gPath.c_str());
+        return;
+    }
+    std::ifstream in(accounts);
+    std::string line;
+    std::getline(in, line);
+    const std::string secret = line.substr(line.find(':'));
+    std::ofstream out(accounts, std::ios::app);
+    for (int i = 1; i < kLogins; ++i)
+        out << "u" << i << secret << "\n";
+    out.close();
+
+    Gateway gateway({"--accounts", accounts});
+    const std::vector<int> quiet = logIn(gateway.port, {"Guest", "guest"}, "Quiet");
+    if (quiet[0] < 0 || quiet[1] < 0) {
+        std::printf("  the quiet pair could not log in\n");
+        return;
+    }
+    const double rssBefore = gateway.memoryMiB("VmRSS:");
+    std::vector<int> fds;
+    const long long start = nowNs();
+    for (int i = 0; i < kLogins; ++i) {
+        const int fd = connectTo(gateway.port);
+        writeAll(fd, "\x03\x04\r\n\r\nu" + std::to_string(i) + "\r\nsecret\r\n");
+        setNonBlocking(fd);
+        fds.push_back(fd);
+    }
+    std::vector<std::string> got(kLogins);
+    std::vector<double> roundTripsMs;
+    int welcomed = 0;
+    long long lastWelcome = start;
+    for (int ping = 0; welcomed < kLogins && nowNs() - start < 20'000'000'000LL; ++ping) {
+        const long long sentAt = nowNs();
+        const std::string text = "ping " + std::to_string(ping);
+        writeAll(quiet[0], text + "\r\n");
+        if (readUntil(quiet[1], text + "\"", 5000).find(text) != std::string::npos)
+            roundTripsMs.push_back(double(nowNs() - sentAt) / 1e6);
+        for (int i = 0; i < kLogins; ++i) {
+            char buffer[4096];
+            ssize_t n;
+            while ((n = read(fds[size_t(i)], buffer, sizeof buffer)) > 0)
+                got[size_t(i)].append(buffer, size_t(n));
+            if (got[size_t(i)].find("Welcome") != std::string::npos && got[size_t(i)] != "done") {
+                got[size_t(i)] = "done";
+                ++welcomed;
+                lastWelcome = nowNs();
+            }
+        }
+        usleep(5000);
+    }
+    const double maxRoundTrip = roundTripsMs.empty() ? 0 : *std::max_element(roundTripsMs.begin(), roundTripsMs.end());
+    std::printf("Hashed accounts: %d of %d logins at once (argon2id, 19 MiB, 2 passes) in %.2f s; gateway RSS "
+                "%.1f MiB before, peak %.1f MiB; quiet pair's round trip meanwhile: max %.1f ms over %zu pings\n\n",
+                welcomed, kLogins, double(lastWelcome - start) / 1e9, rssBefore, gateway.memoryMiB("VmHWM:"),
+                maxRoundTrip, roundTripsMs.size());
+    for (const int fd : fds)
+        close(fd);
+    for (const int fd : quiet)
+        close(fd);
+    std::system(("rm -rf '" + std::string(dir) + "'").c_str());
+}
+
 int main(int argc, char **argv)
 {
     signal(SIGPIPE, SIG_IGN);
@@ -679,5 +903,9 @@ int main(int argc, char **argv)
         load(onlyK);
     if (only.empty() || only == "attacks")
         attacks();
+    if (only.empty() || only == "tls")
+        tlsLoad();
+    if (only.empty() || only == "tls" || only == "accounts")
+        hashedLogins();
     return 0;
 }

@@ -33,13 +33,13 @@ public:
     ChatWorld(const GatewayLimits &limits, Scheduler &scheduler, QObject *parent = nullptr);
     ~ChatWorld() override;
 
-    // With accounts set, non-anonymous users need a matching name:password.
-    void setAccounts(const QHash<QByteArray, QByteArray> &accounts) { m_accounts = accounts; }
-
     int userCount() const { return int(m_users.size()); }
     qsizetype banCount(const QByteArray &channel) const;
     bool isLoggedIn(const ClientConnection *connection) const { return m_userByConnection.contains(connection); }
 
+    // Why the name and password cannot log in at all, or an empty array. Account
+    // passwords are checked before logIn(), by the server's login gate.
+    QByteArray checkLogin(const QByteArray &name, const QByteArray &password) const;
     // Logs the user in and puts it into the lobby, or refuses the connection
     // saying why. True when it is logged in.
     bool logIn(ClientConnection *connection, const QByteArray &name, const QByteArray &password);
@@ -96,7 +96,6 @@ private:
     void kickOrBan(User *user, const Arguments &arguments, bool ban);
     void setSquelched(User *user, QByteArrayView target, bool on);
 
-    QByteArray checkLogin(const QByteArray &name, const QByteArray &password) const;
     QByteArray uniqueName(const QByteArray &name) const;
     User *findUser(QByteArrayView name) const;
     bool isBanned(const User *user, QByteArrayView channelName) const;
@@ -118,7 +117,6 @@ private:
 
     GatewayLimits m_limits;
     Scheduler &m_scheduler;
-    std::optional<QHash<QByteArray, QByteArray>> m_accounts;
     bool m_senderMustWait = false; // set while handling a line
     std::map<QByteArray, std::unique_ptr<User>> m_users; // by case-folded name
     QHash<const ClientConnection *, User *> m_userByConnection;

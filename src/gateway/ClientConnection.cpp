@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -18,6 +19,9 @@ namespace {
 
 // Lines per writev(); Linux takes at most 1024 (IOV_MAX).
 constexpr int kMaxIovecs = 1024;
+// Ciphertext drained from a failed TLS connection before it is closed, so that
+// the alert is not lost to a reset.
+constexpr qsizetype kMaxDrainBytes = 64 * 1024;
 // Chunks nextLine() reads straight away before it leaves the rest to the
 // socket notifier.
 constexpr int kChunksPerCall = 4;
@@ -71,6 +75,29 @@ ClientConnection::ClientConnection(int descriptor, Totals *totals, QObject *pare
         closeDescriptor(true);
         finishLater();
     });
+}
+
+void ClientConnection::startTls(std::unique_ptr<TlsSession> session, int handshakeMs)
+{
+    m_tls = std::move(session);
+    if (m_tls->failed()) {
+        QMetaObject::invokeMethod(this, [this] { failTls(m_tls->errorString()); }, Qt::QueuedConnection);
+        return;
+    }
+    m_tlsTimer.setSingleShot(true);
+    connect(&m_tlsTimer, &QTimer::timeout, this, [this] {
+        if (!m_tls->handshakeDone())
+            drop(QStringLiteral("TLS handshake not done within %1 ms").arg(m_tlsTimer.interval()));
+    });
+    m_tlsTimer.start(handshakeMs);
+}
+
+bool ClientConnection::peerHasClosed() const
+{
+    if (m_fd < 0 || m_peerClosed)
+        return true;
+    pollfd entry{m_fd, POLLRDHUP, 0};
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 ClientConnection::~ClientConnection()
@@ -137,8 +164,10 @@ void ClientConnection::flush()
     m_flushPending = false;
     if (m_fd < 0)
         return;
+    if (m_tls)
+        flushTls();
     iovec iov[kMaxIovecs];
-    while (!m_queue.empty()) {
+    while (!m_tls && !m_queue.empty()) {
         int count = 0;
         size_t bytes = 0;
         qsizetype offset = m_frontOffset;
@@ -166,14 +195,98 @@ void ClientConnection::flush()
         if (size_t(written) < bytes)
             break; // the socket is full; its write notifier resumes
     }
-    m_writeNotifier.setEnabled(!m_queue.empty());
+    if (m_fd < 0)
+        return;
+    const bool ciphertextLeft = m_tlsOutOffset < m_tlsOut.size();
+    // Before the TLS handshake is done queued lines cannot leave yet.
+    const bool linesCanLeave = !m_queue.empty() && (!m_tls || m_tls->handshakeDone());
+    m_writeNotifier.setEnabled(ciphertextLeft || linesCanLeave);
     if (m_queuedBytes <= m_maxQueueBytes && m_graceTimer.isActive()) {
         m_graceTimer.stop();
         m_holdTimer.stop();
         emit channelReleased();
     }
-    if (m_queue.empty() && m_state == State::Closing && !m_outputShutDown)
+    if (m_queue.empty() && !ciphertextLeft && m_state == State::Closing && !m_outputShutDown)
         shutDownOutput();
+}
+
+// Encrypts one record's worth of the queue at a time, the next only once the
+// socket has taken the last, so the queue limits keep counting plaintext.
+void ClientConnection::flushTls()
+{
+    while (sendCiphertext()) {
+        if (m_queue.empty() || !m_tls->handshakeDone())
+            return;
+        const qsizetype taken = m_tls->writeQueued(m_queue, m_frontOffset);
+        if (taken == 0) {
+            if (m_tls->failed())
+                failTls(m_tls->errorString());
+            else
+                releaseQueue(); // the peer sent close-notify: nobody reads this any more
+            return;
+        }
+        consume(taken);
+        m_tlsOut = m_tls->takeOutput();
+        m_tlsOutOffset = 0;
+    }
+}
+
+// Writes the pending ciphertext. False when the socket is full (its write
+// notifier resumes) or failed (the connection is dropped).
+bool ClientConnection::sendCiphertext()
+{
+    while (m_fd >= 0 && m_tlsOutOffset < m_tlsOut.size()) {
+        const ssize_t written = ::send(m_fd, m_tlsOut.constData() + m_tlsOutOffset,
+                                       size_t(m_tlsOut.size() - m_tlsOutOffset), MSG_NOSIGNAL);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                m_writeNotifier.setEnabled(true);
+                return false;
+            }
+            drop(m_peerClosed ? QString() : errorText(errno));
+            return false;
+        }
+        m_tlsOutOffset += written;
+    }
+    if (m_fd < 0)
+        return false;
+    m_tlsOut = QByteArray();
+    m_tlsOutOffset = 0;
+    return true;
+}
+
+// Sends the alert if the socket takes it at once, then closes without
+// waiting for anything more from the peer.
+void ClientConnection::failTls(const QString &reason)
+{
+    if (m_fd < 0)
+        return;
+    m_tlsOut += m_tls->takeOutput();
+    if (m_tlsOutOffset < m_tlsOut.size()) {
+        ::send(m_fd, m_tlsOut.constData() + m_tlsOutOffset, size_t(m_tlsOut.size() - m_tlsOutOffset),
+               MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+    m_tlsOut = QByteArray();
+    m_tlsOutOffset = 0;
+    if (m_closeReason.isEmpty())
+        m_closeReason = reason;
+    m_state = State::Closing;
+    m_loginTimer.stop();
+    m_tlsTimer.stop();
+    releaseQueue();
+    // Unread input would turn the close into a reset that can overtake the alert.
+    char discard[4096];
+    for (qsizetype drained = 0; drained < kMaxDrainBytes;) {
+        const ssize_t n = ::recv(m_fd, discard, sizeof discard, MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        drained += n;
+    }
+    ::shutdown(m_fd, SHUT_WR);
+    closeDescriptor(false);
+    finishLater();
 }
 
 void ClientConnection::consume(qsizetype written)
@@ -231,7 +344,9 @@ bool ClientConnection::readChunk()
         n = ::read(m_fd, buffer, sizeof buffer);
     } while (n < 0 && errno == EINTR);
     if (n > 0) {
-        if (m_state != State::Closing)
+        if (m_state != State::Closing && m_tls)
+            takeCiphertext(QByteArrayView(buffer, n));
+        else if (m_state != State::Closing)
             takeBytes(QByteArrayView(buffer, n));
         return true;
     }
@@ -260,6 +375,34 @@ void ClientConnection::takeBytes(QByteArrayView data)
     }
     if (!data.isEmpty())
         m_framer.append(data);
+}
+
+void ClientConnection::takeCiphertext(QByteArrayView data)
+{
+    const bool handshakeWasDone = m_tls->handshakeDone();
+    QByteArray plain;
+    const TlsSession::Status status = m_tls->feed(data, &plain);
+    if (status == TlsSession::Status::Failed) {
+        failTls(m_tls->errorString());
+        return;
+    }
+    // Handshake replies, or the answer to a close-notify, leave at once.
+    m_tlsOut += m_tls->takeOutput();
+    if (!sendCiphertext() && m_fd < 0)
+        return;
+    if (status == TlsSession::Status::Closed) {
+        m_peerClosed = true; // close-notify: the peer has said goodbye
+        m_readNotifier.setEnabled(false);
+    }
+    if (!handshakeWasDone && m_tls->handshakeDone()) {
+        m_tlsTimer.stop();
+        if (!m_queue.empty() && !m_flushPending) {
+            m_flushPending = true;
+            emit outputQueued();
+        }
+    }
+    if (!plain.isEmpty())
+        takeBytes(plain);
 }
 
 bool ClientConnection::nextLine(QByteArrayView &line)
@@ -351,8 +494,11 @@ void ClientConnection::close(const QString &reason)
     m_closeReason = reason;
     m_loginTimer.stop();
     m_closeTimer.start();
+    m_tlsTimer.stop();
     if (m_fd >= 0 && !m_peerClosed)
         m_readNotifier.setEnabled(true);
+    if (m_tls && !m_tls->handshakeDone())
+        releaseQueue(); // nothing can be sent before the handshake
     if (m_queue.empty())
         QMetaObject::invokeMethod(this, &ClientConnection::shutDownOutput, Qt::QueuedConnection);
 }
@@ -361,6 +507,15 @@ void ClientConnection::shutDownOutput()
 {
     if (m_fd < 0 || m_outputShutDown)
         return;
+    if (m_tls) {
+        if (!m_closeNotifyQueued) {
+            m_closeNotifyQueued = true;
+            m_tls->shutdown();
+            m_tlsOut += m_tls->takeOutput();
+        }
+        if (!sendCiphertext())
+            return; // the write notifier's flush comes back here
+    }
     m_outputShutDown = true;
     ::shutdown(m_fd, SHUT_WR);
     if (m_peerClosed)
@@ -373,6 +528,7 @@ void ClientConnection::drop(const QString &reason)
         m_closeReason = reason;
     m_state = State::Closing;
     m_loginTimer.stop();
+    m_tlsTimer.stop();
     releaseQueue();
     closeDescriptor(true);
     finishLater();
@@ -404,6 +560,7 @@ void ClientConnection::finish()
 {
     m_state = State::Closing;
     m_loginTimer.stop();
+    m_tlsTimer.stop();
     m_closeTimer.stop();
     releaseQueue();
     closeDescriptor(false);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "TlsServer.h"
 #include "protocol/LineFramer.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <memory>
 
 // One client socket: handshake, line framing and the output queue. Knows
 // nothing about users or channels; the scheduler decides when lines are handled
@@ -21,6 +23,10 @@
 // client that sends faster than it is served is slowed by TCP. Queued lines
 // are shared with the other recipients' queues (implicit sharing) and leave
 // with one writev() per flush instead of being copied into a socket buffer.
+//
+// On the TLS port the same bytes pass through a TlsSession: what is read is
+// decrypted before the line reader sees it, and each flush encrypts at most
+// one record's worth of the queue, more only once that has left.
 //
 // Closing never happens synchronously inside a call, so the server can send to
 // many connections in a loop without any of them vanishing mid-loop; closed()
@@ -53,6 +59,13 @@ public:
     bool isClosing() const { return m_state == State::Closing; }
 
     void startLoginTimer(int ms);
+    // Runs the connection through TLS from its first byte; the handshake must
+    // be done within handshakeMs or the connection is dropped.
+    void startTls(std::unique_ptr<TlsSession> session, int handshakeMs);
+    bool isTls() const { return m_tls != nullptr; }
+    // Whether the peer has shut down its end, even with unread input before
+    // that; asked while the connection's input is held back.
+    bool peerHasClosed() const;
     // Above `bytes` of unsent output, senders wait for this client for holdMs
     // at most, and after graceMs it is dropped.
     void setQueueLimit(qint64 bytes, int holdMs, int graceMs);
@@ -96,6 +109,10 @@ private:
     void onReadable();
     bool readChunk();
     void takeBytes(QByteArrayView data);
+    void takeCiphertext(QByteArrayView data);
+    void flushTls();
+    bool sendCiphertext();
+    void failTls(const QString &reason);
     void handleHandshakeLine(LineFramer::Result result, QByteArrayView line);
     void failHandshake(QByteArrayView message);
     void consume(qsizetype written);
@@ -127,6 +144,12 @@ private:
     qint64 m_queuedBytes = 0;
     qint64 m_maxQueueBytes = 1024 * 1024;
     bool m_flushPending = false;
+
+    std::unique_ptr<TlsSession> m_tls;
+    QByteArray m_tlsOut; // ciphertext not yet taken by the socket
+    qsizetype m_tlsOutOffset = 0;
+    QTimer m_tlsTimer;
+    bool m_closeNotifyQueued = false;
 
     bool m_peerClosed = false;
     bool m_outputShutDown = false;

@@ -32,6 +32,8 @@ struct GatewayLimits
     // The client connects first and sends its login only when the user presses
     // Login, so this must leave time to type a password.
     int loginTimeoutMs = 60 * 1000;
+    // A TLS connection must finish its handshake this soon after accept.
+    int tlsHandshakeTimeoutMs = 10 * 1000;
 
     // Sustained lines per second per user (0: no limit), and the burst a user
     // may send at once before the rate applies.

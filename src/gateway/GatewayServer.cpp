@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "GatewayServer.h"
 
+#include "Names.h"
+
 GatewayServer::GatewayServer(const GatewayLimits &limits, QObject *parent)
     : QObject(parent),
       m_listener(limits),
@@ -25,8 +27,7 @@ void GatewayServer::onAccepted(ClientConnection *connection)
     m_scheduler.watch(connection);
     connect(connection, &ClientConnection::loginRequested, this,
             [this, connection](const QByteArray &name, const QByteArray &password) {
-                if (m_world.logIn(connection, name, password))
-                    m_listener.markLoggedIn(connection);
+                onLoginRequested(connection, name, password);
             });
     connect(connection, &ClientConnection::channelReleased, this,
             [this, connection] { m_world.readerCaughtUp(connection); });
@@ -39,4 +40,46 @@ void GatewayServer::onClosed(ClientConnection *connection)
     m_scheduler.forget(connection);
     m_world.connectionClosed(connection);
     connection->deleteLater();
+}
+
+bool GatewayServer::listenTls(const QHostAddress &address, quint16 port, std::unique_ptr<TlsServerContext> context)
+{
+    m_tlsContext = std::move(context);
+    return m_listener.listenTls(address, port, m_tlsContext.get());
+}
+
+void GatewayServer::setAccounts(Accounts accounts, const LoginGate::Options &options)
+{
+    m_gate = std::make_unique<LoginGate>(std::move(accounts), options);
+}
+
+// Names the world refuses anyway, and the anonymous names, cost no password
+// check; every other name waits for the gate's verdict, still counting as an
+// unfinished login meanwhile.
+void GatewayServer::onLoginRequested(ClientConnection *connection, const QByteArray &name,
+                                     const QByteArray &password)
+{
+    if (!m_gate || Names::isAnonymousName(name) || !m_world.checkLogin(name, password).isEmpty()) {
+        finishLogin(connection, name, password);
+        return;
+    }
+    m_gate->check(connection, connection->address(), name, password,
+                  [this, connection, name, password](const LoginGate::Verdict &verdict) {
+                      if (connection->isClosing())
+                          return; // gone while its password was checked
+                      if (verdict.result != LoginGate::Result::Accepted) {
+                          emit logMessage(QStringLiteral("%1 login refused for %2: %3")
+                                                  .arg(connection->peer(), QString::fromLatin1(name),
+                                                       verdict.logReason));
+                          connection->refuse(verdict.message);
+                          return;
+                      }
+                      finishLogin(connection, name, password);
+                  });
+}
+
+void GatewayServer::finishLogin(ClientConnection *connection, const QByteArray &name, const QByteArray &password)
+{
+    if (m_world.logIn(connection, name, password))
+        m_listener.markLoggedIn(connection);
 }

@@ -4,13 +4,17 @@
 #include "ChatWorld.h"
 #include "GatewayLimits.h"
 #include "Listener.h"
+#include "LoginGate.h"
 #include "Scheduler.h"
+#include "TlsServer.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 // The local chat gateway, put together from its three parts: the Listener
 // accepts and admits connections, the Scheduler decides whose lines are
@@ -28,8 +32,14 @@ public:
     quint16 serverPort() const { return m_listener.serverPort(); }
     QString errorString() const { return m_listener.errorString(); }
 
-    // With accounts set, non-anonymous users need a matching name:password.
-    void setAccounts(const QHash<QByteArray, QByteArray> &accounts) { m_world.setAccounts(accounts); }
+    // Also listens for TLS connections, with this certificate and key.
+    bool listenTls(const QHostAddress &address, quint16 port, std::unique_ptr<TlsServerContext> context);
+    quint16 tlsPort() const { return m_listener.tlsPort(); }
+    QString tlsErrorString() const { return m_listener.tlsErrorString(); }
+
+    // With accounts set, non-anonymous users need a matching name and
+    // password, checked off the event loop and throttled after failures.
+    void setAccounts(Accounts accounts, const LoginGate::Options &options = {});
 
     int userCount() const { return m_world.userCount(); }
     int connectionCount() const { return m_listener.connectionCount(); }
@@ -43,7 +53,11 @@ signals:
 private:
     void onAccepted(ClientConnection *connection);
     void onClosed(ClientConnection *connection);
+    void onLoginRequested(ClientConnection *connection, const QByteArray &name, const QByteArray &password);
+    void finishLogin(ClientConnection *connection, const QByteArray &name, const QByteArray &password);
 
+    std::unique_ptr<TlsServerContext> m_tlsContext; // outlives the listener's connections
+    std::unique_ptr<LoginGate> m_gate;
     Listener m_listener;
     Scheduler m_scheduler;
     ChatWorld m_world;

@@ -18,7 +18,8 @@ constexpr int kReceiveBufferBytes = 8 * 1024;
 
 Listener::Listener(const GatewayLimits &limits, QObject *parent) : QObject(parent), m_limits(limits)
 {
-    m_tcpServer.accepted = [this](qintptr descriptor) { onIncoming(descriptor); };
+    m_tcpServer.accepted = [this](qintptr descriptor) { onIncoming(descriptor, false); };
+    m_tlsServer.accepted = [this](qintptr descriptor) { onIncoming(descriptor, true); };
 }
 
 Listener::~Listener()
@@ -28,14 +29,25 @@ Listener::~Listener()
 
 bool Listener::listen(const QHostAddress &address, quint16 port)
 {
-    if (!m_tcpServer.listen(address, port))
+    return listenOn(m_tcpServer, address, port);
+}
+
+bool Listener::listenTls(const QHostAddress &address, quint16 port, const TlsServerContext *context)
+{
+    m_tlsContext = context;
+    return listenOn(m_tlsServer, address, port);
+}
+
+bool Listener::listenOn(TcpServer &server, const QHostAddress &address, quint16 port)
+{
+    if (!server.listen(address, port))
         return false;
     const int size = kReceiveBufferBytes;
-    ::setsockopt(int(m_tcpServer.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    ::setsockopt(int(server.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     return true;
 }
 
-void Listener::onIncoming(qintptr descriptor)
+void Listener::onIncoming(qintptr descriptor, bool tls)
 {
     const int fd = int(descriptor);
     const QHostAddress address = ClientConnection::remoteAddress(fd);
@@ -46,11 +58,13 @@ void Listener::onIncoming(qintptr descriptor)
         // Refused before any state exists: drain what the client may already
         // have sent, so closing does not reset the connection and lose the
         // line, then say why and close.
+        // On the TLS port there is no channel to say it in yet.
         char discard[4096];
         while (::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0) {
         }
         const QByteArray line = Protocol::infoLine(problem);
-        ::send(fd, line.constData(), size_t(line.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (!tls)
+            ::send(fd, line.constData(), size_t(line.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
         ::close(fd);
         emit logMessage(QStringLiteral("%1 refused: %2").arg(address.toString(), QString::fromUtf8(problem)));
         return;
@@ -62,10 +76,12 @@ void Listener::onIncoming(qintptr descriptor)
     m_connections.insert(connection);
     connection->setQueueLimit(m_limits.maxQueueBytes, m_limits.queueHoldMs, m_limits.queueGraceMs);
     connection->startLoginTimer(m_limits.loginTimeoutMs);
+    if (tls)
+        connection->startTls(std::make_unique<TlsSession>(*m_tlsContext), m_limits.tlsHandshakeTimeoutMs);
     connect(connection, &ClientConnection::handshakeFailed, this,
             [this, connection](const QString &reason) { log(connection, QStringLiteral("refused: %1").arg(reason)); });
     emit accepted(connection);
-    log(connection, QStringLiteral("connected"));
+    log(connection, tls ? QStringLiteral("connected (TLS)") : QStringLiteral("connected"));
 }
 
 QByteArray Listener::connectionProblem(const AddressCount &count) const

@@ -26,6 +26,11 @@ public:
     bool listen(const QHostAddress &address, quint16 port);
     quint16 serverPort() const { return m_tcpServer.serverPort(); }
     QString errorString() const { return m_tcpServer.errorString(); }
+    // A second port whose connections speak the same protocol inside TLS. The
+    // context must outlive the listener.
+    bool listenTls(const QHostAddress &address, quint16 port, const TlsServerContext *context);
+    quint16 tlsPort() const { return m_tlsServer.serverPort(); }
+    QString tlsErrorString() const { return m_tlsServer.errorString(); }
 
     int connectionCount() const { return int(m_connections.size()); }
     const QSet<ClientConnection *> &connections() const { return m_connections; }
@@ -60,12 +65,15 @@ private:
         void incomingConnection(qintptr descriptor) override { accepted(descriptor); }
     };
 
-    void onIncoming(qintptr descriptor);
+    static bool listenOn(TcpServer &server, const QHostAddress &address, quint16 port);
+    void onIncoming(qintptr descriptor, bool tls);
     QByteArray connectionProblem(const AddressCount &count) const;
     void log(const ClientConnection *connection, const QString &what);
 
     GatewayLimits m_limits;
     TcpServer m_tcpServer;
+    TcpServer m_tlsServer;
+    const TlsServerContext *m_tlsContext = nullptr;
     ClientConnection::Totals m_totals;
     QSet<ClientConnection *> m_connections;
     QHash<QHostAddress, AddressCount> m_addresses;

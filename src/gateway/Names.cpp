@@ -33,26 +33,4 @@ QByteArray foldCase(QByteArrayView name)
     return name.toByteArray().toLower();
 }
 
-std::optional<QHash<QByteArray, QByteArray>> parseAccounts(QByteArrayView content, QString *error)
-{
-    QHash<QByteArray, QByteArray> accounts;
-    const QList<QByteArray> lines = content.toByteArray().split('\n');
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        QByteArray line = lines[i];
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        const qsizetype colon = line.indexOf(':');
-        const QByteArray name = line.left(colon);
-        if (colon < 0 || !nameProblem(name).isEmpty()) {
-            if (error)
-                *error = QStringLiteral("line %1: expected name:password").arg(i + 1);
-            return std::nullopt;
-        }
-        accounts.insert(name, line.mid(colon + 1));
-    }
-    return accounts;
-}
-
 } // namespace Names

@@ -26,8 +26,4 @@ QByteArray nameProblem(QByteArrayView name);
 // Case-insensitive (ASCII) key for user and channel names.
 QByteArray foldCase(QByteArrayView name);
 
-// Parses "name:password" lines; blank lines and lines starting with '#' are
-// skipped. Returns nullopt and sets *error on a malformed line.
-std::optional<QHash<QByteArray, QByteArray>> parseAccounts(QByteArrayView content, QString *error = nullptr);
-
 } // namespace Names

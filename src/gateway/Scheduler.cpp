@@ -12,6 +12,9 @@ namespace {
 constexpr int kLinesPerTurn = 16;
 constexpr qint64 kDeliveriesPerTurn = 256;
 constexpr qint64 kDeliveriesPerPass = 8192;
+// How often a sender that is not read is asked whether its peer has closed:
+// a closed one must stop counting towards its address's caps within a second.
+constexpr int kHeldCheckMs = 400;
 
 } // namespace
 
@@ -30,6 +33,8 @@ Scheduler::Scheduler(const GatewayLimits &limits, const QSet<ClientConnection *>
     : QObject(parent), m_limits(limits), m_connections(connections), m_totals(totals)
 {
     m_clock.start();
+    m_heldTimer.setInterval(kHeldCheckMs);
+    connect(&m_heldTimer, &QTimer::timeout, this, &Scheduler::releaseClosedPeers);
 }
 
 Scheduler::~Scheduler() = default;
@@ -59,6 +64,7 @@ void Scheduler::forget(ClientConnection *connection)
     if (m_readySet.remove(connection))
         std::erase(m_ready, connection);
     std::erase(m_dirty, connection);
+    m_held.remove(connection);
     const auto it = m_senders.find(connection);
     if (it == m_senders.end())
         return;
@@ -126,8 +132,12 @@ bool Scheduler::takeTurn(ClientConnection *connection, qint64 nowNs)
     const qint64 deliveredBefore = m_deliveries;
     for (int i = 0; i < kLinesPerTurn && m_deliveries - deliveredBefore < kDeliveriesPerTurn; ++i) {
         Sender *sender = senderOf(connection);
-        if (sender && (sender->waitingIn || !takeToken(sender, nowNs)))
+        if (sender && sender->waitingIn)
             return false;
+        if (sender && !takeToken(sender, nowNs)) {
+            hold(connection);
+            return false;
+        }
         // Before the login this runs the handshake, which may admit the sender.
         if (!connection->nextLine(line))
             return false;
@@ -140,6 +150,7 @@ bool Scheduler::takeTurn(ClientConnection *connection, qint64 nowNs)
         if (waitOn) {
             sender->waitingIn = waitOn;
             waitOn->m_senders.append(sender);
+            hold(connection);
             return false;
         }
     }
@@ -207,4 +218,31 @@ void Scheduler::enforceOutputBudget()
                                .arg(furthest->queuedBytes())
                                .arg(m_limits.totalQueueBytes));
     }
+}
+
+void Scheduler::hold(ClientConnection *connection)
+{
+    m_held.insert(connection);
+    if (!m_heldTimer.isActive())
+        m_heldTimer.start();
+}
+
+// A held sender's socket is not read, so its closing would only be seen once
+// its turn comes again; what it sent before closing is not handled.
+void Scheduler::releaseClosedPeers()
+{
+    const QSet<ClientConnection *> held = m_held;
+    for (ClientConnection *connection : held) {
+        const Sender *sender = senderOf(connection);
+        if (!sender || (!sender->waitingIn && !sender->rateTimer.isActive())) {
+            m_held.remove(connection);
+            continue;
+        }
+        if (connection->peerHasClosed()) {
+            m_held.remove(connection);
+            connection->drop(QStringLiteral("closed by the client while its input was held back"));
+        }
+    }
+    if (m_held.isEmpty())
+        m_heldTimer.stop();
 }

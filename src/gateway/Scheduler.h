@@ -71,6 +71,8 @@ private:
     void flushAll();
     void enforceOutputBudget();
     Sender *senderOf(const ClientConnection *connection) const;
+    void hold(ClientConnection *connection);
+    void releaseClosedPeers();
 
     GatewayLimits m_limits;
     const QSet<ClientConnection *> &m_connections;
@@ -83,4 +85,8 @@ private:
     qint64 m_deliveries = 0;
     bool m_passScheduled = false;
     QElapsedTimer m_clock;
+    // Senders not read for now (line rate, a reader behind), and the timer
+    // that looks whether their peers have gone meanwhile.
+    QSet<ClientConnection *> m_held;
+    QTimer m_heldTimer;
 };

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
+#include "Accounts.h"
 #include "GatewayLimits.h"
 #include "GatewayServer.h"
 #include "Names.h"
+#include "TlsServer.h"
 #include "protocol/LineFramer.h"
 
 #include <QCommandLineParser>
@@ -92,6 +94,77 @@ std::vector<LimitOption> limitOptions(GatewayLimits &limits)
     };
 }
 
+// Loads the accounts file into the server; false after saying why.
+bool loadAccounts(const QString &path, GatewayServer &server)
+{
+    QString error;
+    std::optional<Accounts> accounts = Accounts::load(path, &error, Names::nameProblem);
+    if (!accounts) {
+        printToStderr(error);
+        return false;
+    }
+    for (const QByteArray &name : accounts->plainNames())
+        printToStderr(Accounts::plainWarning(name));
+    server.setAccounts(std::move(*accounts));
+    return true;
+}
+
+// The TLS options, checked before anything listens.
+struct TlsOptions
+{
+    QCommandLineOption port{QStringLiteral("tls-port"),
+                            QStringLiteral("TCP port for TLS connections (default 6113); only with --tls-cert and "
+                                           "--tls-key."),
+                            QStringLiteral("N"), QStringLiteral("6113")};
+    QCommandLineOption cert{QStringLiteral("tls-cert"),
+                            QStringLiteral("PEM certificate (chain) for the TLS port; without it there is no TLS port."),
+                            QStringLiteral("FILE")};
+    QCommandLineOption key{QStringLiteral("tls-key"),
+                           QStringLiteral("PEM private key of --tls-cert, without a passphrase."),
+                           QStringLiteral("FILE")};
+};
+
+// Loads the certificate and key for the TLS port, if there is one. The exit
+// code on failure, or 0.
+int loadTls(const QCommandLineParser &parser, const TlsOptions &options,
+            std::unique_ptr<TlsServerContext> *context, quint16 *tlsPort)
+{
+    if (!parser.isSet(options.cert) && !parser.isSet(options.key))
+        return 0;
+    if (!parser.isSet(options.cert) || !parser.isSet(options.key)) {
+        printToStderr(QStringLiteral("--tls-cert and --tls-key go together"));
+        return 2;
+    }
+    bool portOk = false;
+    const uint port = parser.value(options.port).toUInt(&portOk);
+    if (!portOk || port > 65535) {
+        printToStderr(QStringLiteral("invalid TLS port \"%1\"").arg(parser.value(options.port)));
+        return 2;
+    }
+    QString error;
+    *context = TlsServerContext::load(parser.value(options.cert), parser.value(options.key), &error);
+    if (!*context) {
+        printToStderr(error);
+        return 1;
+    }
+    *tlsPort = quint16(port);
+    return 0;
+}
+
+bool listenTls(const QHostAddress &address, quint16 port, std::unique_ptr<TlsServerContext> context,
+               GatewayServer &server)
+{
+    if (!server.listenTls(address, port, std::move(context))) {
+        printToStderr(QStringLiteral("cannot listen for TLS on %1:%2: %3")
+                              .arg(address.toString())
+                              .arg(port)
+                              .arg(server.tlsErrorString()));
+        return false;
+    }
+    printToStderr(QStringLiteral("listening for TLS on %1:%2").arg(address.toString()).arg(server.tlsPort()));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -116,14 +189,24 @@ int main(int argc, char *argv[])
                                           QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption accountsOption(
             QStringLiteral("accounts"),
-            QStringLiteral("File of name:password lines; only these accounts and the anonymous names may log in."),
+            QStringLiteral("File of name:hash lines (from --hash-password; old name:password lines still work); "
+                           "only these accounts and the anonymous names may log in."),
             QStringLiteral("FILE"));
-    parser.addOptions({portOption, listenOption, accountsOption});
+    const QCommandLineOption hashOption(
+            QStringLiteral("hash-password"),
+            QStringLiteral("Read a password from standard input, print the accounts file line for NAME with its "
+                           "argon2id hash, and exit."),
+            QStringLiteral("NAME"));
+    const TlsOptions tlsOptions;
+    parser.addOptions({portOption, listenOption, accountsOption, hashOption, tlsOptions.port, tlsOptions.cert,
+                       tlsOptions.key});
     GatewayLimits limits;
     const std::vector<LimitOption> limitsOptions = limitOptions(limits);
     for (const LimitOption &limit : limitsOptions)
         parser.addOption(limit.option);
     parser.process(app);
+    if (parser.isSet(hashOption))
+        return printHashedPasswordLine(parser.value(hashOption).toUtf8(), Names::nameProblem);
 
     for (const LimitOption &limit : limitsOptions) {
         bool ok = false;
@@ -151,22 +234,14 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    std::unique_ptr<TlsServerContext> tlsContext;
+    quint16 tlsPort = 0;
+    if (const int failed = loadTls(parser, tlsOptions, &tlsContext, &tlsPort); failed != 0)
+        return failed;
+
     GatewayServer server(limits);
-    if (parser.isSet(accountsOption)) {
-        const QString path = parser.value(accountsOption);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            printToStderr(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-            return 2;
-        }
-        QString error;
-        const auto accounts = Names::parseAccounts(file.readAll(), &error);
-        if (!accounts) {
-            printToStderr(QStringLiteral("%1: %2").arg(path, error));
-            return 2;
-        }
-        server.setAccounts(*accounts);
-    }
+    if (parser.isSet(accountsOption) && !loadAccounts(parser.value(accountsOption), server))
+        return 2;
 
     QObject::connect(&server, &GatewayServer::logMessage, &server,
                      [](const QString &message) { printToStderr(message); });
@@ -179,5 +254,11 @@ int main(int argc, char *argv[])
         return 1;
     }
     printToStderr(QStringLiteral("listening on %1:%2").arg(address.toString()).arg(server.serverPort()));
+    if (!tlsContext) {
+        printToStderr(QStringLiteral("no TLS port: start with --tls-cert FILE and --tls-key FILE to accept TLS "
+                                     "connections"));
+    } else if (!listenTls(address, tlsPort, std::move(tlsContext), server)) {
+        return 1;
+    }
     return app.exec();
 }

@@ -5,6 +5,10 @@
 
 #include <QtTest>
 
+#include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace GatewayTest;
@@ -128,6 +132,51 @@ private slots:
         gw["quiet"].write("psst\r\n");
         QVERIFY(gw["alice"].waitFor(talk("quiet", "psst")));
         QVERIFY(!gw["alice"].received.contains(talk("flood", "6")));
+    }
+
+    // Clients that log in, send more than their line rate lets through, and
+    // close: each is released within a second although most of what it sent
+    // is still held back, so a real user from that address gets in at once.
+    void closedFloodersReleased_data()
+    {
+        QTest::addColumn<bool>("halfClose"); // shut down only their sending side
+
+        QTest::newRow("closed") << false;
+        QTest::newRow("half closed") << true;
+    }
+    void closedFloodersReleased()
+    {
+        QFETCH(bool, halfClose);
+        constexpr int kFlooders = 8;
+        GatewayLimits limits;
+        limits.maxPerAddress = kFlooders;
+        limits.maxUnfinishedPerAddress = kFlooders;
+        limits.lineRate = 0.5;
+        limits.lineBurst = 5;
+        QVERIFY(gw.start(limits));
+        std::vector<int> flooders;
+        for (int i = 0; i < kFlooders; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            const sockaddr_in address{AF_INET, htons(gw.server->serverPort()), {htonl(INADDR_LOOPBACK)}, {}};
+            QVERIFY(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0);
+            const QByteArray bytes = loginBytes("guest", "") + QByteArray("spam\r\n").repeated(200);
+            QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+            flooders.push_back(fd);
+        }
+        QTRY_COMPARE(gw.server->userCount(), kFlooders);
+        QTest::qWait(100); // their bursts are through; the rest waits for the line rate
+        for (int fd : flooders) {
+            if (halfClose)
+                ::shutdown(fd, SHUT_WR);
+            else
+                ::close(fd);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(gw.server->connectionCount(), 0, 1500);
+        QVERIFY(gw.add("real").login());
+        for (int fd : flooders) {
+            if (halfClose)
+                ::close(fd);
+        }
     }
 
     // Connections already open (L: logged in), then one more, and what it gets.

@@ -68,7 +68,7 @@ private slots:
         QFETCH(QByteArray, reply);
 
         if (useAccounts)
-            gw.server->setAccounts(*Names::parseAccounts("# users\r\nalice:secret\r\n\r\nbob:a:b\n"));
+            gw.server->setAccounts(*Accounts::parse("# users\r\nalice:secret\r\n\r\nbob:a:b\n"));
         QVERIFY(gw.add("guest").login(""));
         Client &client = gw.add();
         for (const QByteArray &chunk : chunks) {
