@@ -2,8 +2,10 @@
 #pragma once
 
 #include "ChatWorld.h"
+#include "ClusterLink.h"
 #include "GatewayLimits.h"
 #include "Listener.h"
+#include "NameRegistry.h"
 #include "Scheduler.h"
 
 #include <QByteArray>
@@ -12,10 +14,13 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 // The local chat gateway, put together from its three parts: the Listener
 // accepts and admits connections, the Scheduler decides whose lines are
 // handled when and flushes output, and the ChatWorld runs each line through
-// its command table. This class only wires them up.
+// its command table. This class only wires them up, and with a cluster also
+// the link to the other gateways and the network-wide name registry.
 class GatewayServer : public QObject
 {
     Q_OBJECT
@@ -31,6 +36,14 @@ public:
     // With accounts set, non-anonymous users need a matching name:password.
     void setAccounts(const QHash<QByteArray, QByteArray> &accounts) { m_world.setAccounts(accounts); }
 
+    // Joins the chat network of the NATS servers in urls as node; before
+    // listen(). Connecting goes on in the background, for ever; an empty
+    // string, or why the settings cannot work.
+    QString joinCluster(const QStringList &urls, const QByteArray &node, int nameTtlMs = 15000);
+    // Leaves the network without a goodbye, as a killed process would (tests).
+    void abandonCluster();
+    ClusterLink *clusterLink() const { return m_link.get(); }
+
     int userCount() const { return m_world.userCount(); }
     int connectionCount() const { return m_listener.connectionCount(); }
     qint64 queuedOutputBytes() const { return m_listener.totals().queuedBytes; }
@@ -44,6 +57,9 @@ private:
     void onAccepted(ClientConnection *connection);
     void onClosed(ClientConnection *connection);
 
+    // Declared first, so they outlive the world that uses them.
+    std::unique_ptr<NameRegistry> m_registry;
+    std::unique_ptr<ClusterLink> m_link;
     Listener m_listener;
     Scheduler m_scheduler;
     ChatWorld m_world;
