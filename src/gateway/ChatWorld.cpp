@@ -60,6 +60,11 @@ void ChatWorld::claimThenAdmit(ClientConnection *connection, const QByteArray &n
         admit(connection, candidate);
         return;
     }
+    // Without NATS no name can be made sure of: say so now rather than keep the user waiting.
+    if (!m_link->isUp()) {
+        refuse(connection, name, "The chat network cannot be reached; please try again later.");
+        return;
+    }
     if (attempt > kMaxClaimAttempts || candidate.size() > ClusterMessage::kMaxNameSize) {
         refuse(connection, name, "That user name is in use.");
         return;
@@ -277,11 +282,9 @@ void ChatWorld::leaveChannel(User *user)
     // Whoever the others waited for may be the one leaving.
     m_scheduler.wake(channel->waiting);
     broadcast(channel, leaveLine);
-    if (wasOperator) {
-        const QByteArray line = Protocol::infoLine(joined({channel->op->name, " is now the channel operator."}));
-        broadcast(channel, line);
-        relay(channel, line);
-    }
+    // The other gateways say so themselves when they see the leave.
+    if (wasOperator)
+        broadcast(channel, Protocol::infoLine(joined({channel->op->name, " is now the channel operator."})));
 }
 
 void ChatWorld::sendChannelState(User *user)
@@ -421,10 +424,19 @@ void ChatWorld::onRemoteLeft(const QByteArray &, const QByteArray &user, const Q
     if (!channel)
         return;
     broadcast(channel, Protocol::leaveLine(user, flags));
-    if (channel->op || remoteOperatorIn(channel))
+    if (channel->op)
         return;
-    const QList<ClusterLink::RemoteUser> remote = m_link->remoteMembers(channel->name);
-    const bool smallest = std::none_of(remote.begin(), remote.end(), [this](const ClusterLink::RemoteUser &member) {
+    // A successor on the leaver's gateway was announced before the leave.
+    const QList<ClusterLink::RemoteUser> members = m_link->remoteMembers(channel->name);
+    const auto op = std::find_if(members.begin(), members.end(), [](const ClusterLink::RemoteUser &member) {
+        return member.flags == EventFlags::Operator;
+    });
+    if (op != members.end()) {
+        if (flags == EventFlags::Operator)
+            broadcast(channel, Protocol::infoLine(joined({op->name, " is now the channel operator."})));
+        return;
+    }
+    const bool smallest = std::none_of(members.begin(), members.end(), [this](const ClusterLink::RemoteUser &member) {
         return member.node < m_link->node();
     });
     if (smallest)
