@@ -38,14 +38,16 @@ class tst_gateway_cluster : public QObject
 {
     Q_OBJECT
 
-    NatsTestServer nats;
+    // A fresh server, store and port for each test, so no name outlives its test.
+    std::unique_ptr<NatsTestServer> natsServer;
+    NatsTestServer &nats() { return *natsServer; }
     Gateway gw[3];
 
     bool startGateway(int i)
     {
         if (!gw[i].start())
             return false;
-        return gw[i].server->joinCluster({nats.url()}, kNodes[i], kNameTtlMs).isEmpty();
+        return gw[i].server->joinCluster({nats().url()}, kNodes[i], kNameTtlMs).isEmpty();
     }
 
     bool allPeered()
@@ -77,8 +79,10 @@ class tst_gateway_cluster : public QObject
     // Logs name in on gateway i and waits until every gateway knows it.
     bool logIn(int i, const QByteArray &name, int lobbyMembers)
     {
-        if (!gw[i].add(name).login())
+        if (!gw[i].add(name).login()) {
+            qWarning() << "login failed:" << gw[i][name].received << gw[i].log;
             return false;
+        }
         return QTest::qWaitFor([&] { return everyoneSees("Lobby", lobbyMembers); }, 5000);
     }
 
@@ -97,7 +101,8 @@ private slots:
     void init()
     {
         REQUIRE_NATS_SERVER();
-        QVERIFY(nats.start());
+        natsServer = std::make_unique<NatsTestServer>();
+        QVERIFY(nats().start());
         for (int i = 0; i < 3; ++i)
             QVERIFY(startGateway(i));
         QTRY_VERIFY_WITH_TIMEOUT(allPeered(), 10000);
@@ -109,11 +114,12 @@ private slots:
             g.clients.clear();
             g.server.reset();
         }
-        nats.stop();
+        natsServer.reset();
     }
 
     // alice (operator of Lobby) and dan on gateway a, bob on b, carol on c.
-    // Steps: "name:line" sends a line, "name?text" waits until name received text.
+    // Steps: "name:line" sends a line, "name?text" waits until name received
+    // text, "~name:line|text" sends line until name receives text.
     void acrossGateways_data()
     {
         QTest::addColumn<Lines>("steps");
@@ -152,7 +158,8 @@ private slots:
                       "1005 TALK alice 0002 \"again\"\r\n"}},
              {"carol", {"1005 TALK alice 0002 \"secret\"\r\n"}}},
             {{"bob", {"secret"}}});
-        row("join and leave", {"bob:/join Tea", "carol?1003 LEAVE bob", "carol:/join Tea", "bob?1002 JOIN carol", "bob:in tea"},
+        row("join and leave", {"bob:/join Tea", "~carol:/whois bob|bob is using Vesk Chat in channel Tea.", "carol:/join Tea",
+                                "~bob:/whois carol|carol is using Vesk Chat in channel Tea.", "bob:in tea"},
             {{"carol", {"1007 CHANNEL \"Tea\"\r\n1001 USER bob 0002\r\n1001 USER carol 0010\r\n",
                         "1005 TALK bob 0002 \"in tea\"\r\n"}},
              {"bob", {"1002 JOIN carol 0010\r\n"}},
@@ -186,6 +193,16 @@ private slots:
         QVERIFY(logIn(1, "bob", 3));
         QVERIFY(logIn(2, "carol", 4));
         for (const QByteArray &step : steps) {
+            if (step.startsWith('~')) {
+                const qsizetype send = step.indexOf(':'), bar = step.indexOf('|');
+                Client *c = client(step.mid(1, send - 1));
+                const QByteArray text = step.mid(bar + 1);
+                QVERIFY2(QTest::qWaitFor([&] {
+                    c->write(step.mid(send + 1, bar - send - 1) + "\r\n");
+                    return c->waitFor(text, 100);
+                }, kTimeout), step.constData());
+                continue;
+            }
             const qsizetype wait = step.indexOf('?');
             const qsizetype send = step.indexOf(':');
             if (wait > 0 && (send < 0 || wait < send)) {
@@ -273,14 +290,14 @@ private slots:
         QVERIFY(logIn(0, "dan", 2));
         QVERIFY(logIn(1, "bob", 3));
         QVERIFY(logIn(2, "carol", 4));
-        const quint16 port = nats.port();
-        nats.stop();
+        const quint16 port = nats().port();
+        nats().stop();
         QTRY_VERIFY_WITH_TIMEOUT(!gw[0].server->clusterLink()->isUp(), 5000);
         gw[0]["alice"].write("still here\r\n");
         QVERIFY(gw[0]["dan"].waitFor("1005 TALK alice 0002 \"still here\"\r\n"));
         gw[2].clients.clear(); // carol leaves while the gateways cannot tell each other
         QTest::qWait(300);
-        QVERIFY(nats.start(port));
+        QVERIFY(nats().start(port));
         QElapsedTimer clock;
         clock.start();
         QTRY_VERIFY_WITH_TIMEOUT(allPeered(), 10000);
@@ -300,6 +317,25 @@ private slots:
         QVERIFY(gw[0]["alice"].waitFor(talk("bob", "after")));
     }
 
+    // An outage longer than the names' time to live: their holders cannot
+    // know whether someone else has them by now, so the users go.
+    void namesLostDropUsers()
+    {
+        QVERIFY(logIn(0, "alice", 1));
+        QVERIFY(logIn(1, "bob", 2));
+        const quint16 port = nats().port();
+        nats().stop();
+        const QByteArray lost = info("Your name could not be kept in the chat network; please log in again.");
+        QVERIFY(gw[0]["alice"].waitFor(lost, kNameTtlMs + 2000));
+        QVERIFY(gw[1]["bob"].waitFor(lost, 2000));
+        QTRY_COMPARE(gw[0]["alice"].socket.state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(gw[0].server->userCount(), 0);
+        QVERIFY(gw[0].log.join(u'\n').contains(QLatin1String("alice dropped")));
+        QVERIFY(nats().start(port));
+        QTRY_VERIFY_WITH_TIMEOUT(allPeered(), 10000);
+        QVERIFY(QTest::qWaitFor([&] { return gw[2].add("alice").login(); }, 10000));
+    }
+
     // What a gateway did not send is logged and dropped, never shown.
     void foreignMessagesDropped_data()
     {
@@ -314,7 +350,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QVERIFY(logIn(0, "alice", 1));
         natsConnection *raw = nullptr;
-        QCOMPARE(natsConnection_ConnectTo(&raw, nats.url().toUtf8().constData()), NATS_OK);
+        QCOMPARE(natsConnection_ConnectTo(&raw, nats().url().toUtf8().constData()), NATS_OK);
         const QByteArray subject = NatsSupport::channelSubject("Lobby");
         QCOMPARE(natsConnection_Publish(raw, subject.constData(), bytes.constData(), int(bytes.size())), NATS_OK);
         natsConnection_Flush(raw);
@@ -329,6 +365,7 @@ private slots:
     void unreachableAtStart()
     {
         cleanup();
+        natsServer = std::make_unique<NatsTestServer>();
         const quint16 port = NatsTestServer::freePort();
         Gateway lone;
         QVERIFY(lone.start());
@@ -339,7 +376,7 @@ private slots:
         Client &early = lone.add("early");
         early.write(loginBytes("early", "pw"));
         QVERIFY(early.waitFor(info("The chat network cannot be reached; please try again later.")));
-        QVERIFY(nats.start(port));
+        QVERIFY(nats().start(port));
         QTRY_VERIFY_WITH_TIMEOUT(lone.server->clusterLink()->isUp(), 10000);
         QVERIFY(QTest::qWaitFor([&] { return lone.add("late").login(); }, 10000));
         QCOMPARE(lone.log.filter(QStringLiteral("cannot reach NATS")).size(), 1);
