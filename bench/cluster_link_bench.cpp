@@ -3,11 +3,17 @@
 // one process (A sends, B and C have members), printing throughput, latency
 // from A's call to B's signal, NATS deliveries per line, and lines lost,
 // duplicated or reordered per sender. Usage: cluster_link_bench [lines] [paced lines/s]
+//
+// With --gateways [lines per sender]: whole gateways instead of bare links,
+// 150 chat clients on real sockets in one channel, spread over three
+// clustered gateways, then the same 150 on one gateway alone.
 #include "ClusterLink.h"
+#include "GatewayServer.h"
 #include "NatsSupport.h"
 #include "../tests/cluster/NatsTestServer.h"
 
 #include <QCoreApplication>
+#include <QTcpSocket>
 #include <QElapsedTimer>
 #include <QTimer>
 
@@ -81,11 +87,174 @@ void report(const char *what, const Reader &r, qint64 lines, double seconds)
                 r.lost, r.duplicated, r.reordered);
 }
 
+// One chat client: reads everything, keeps per-sender order figures of talk lines.
+struct BenchClient
+{
+    QTcpSocket socket;
+    QByteArray name, buffer;
+    bool welcomed = false;
+    qint64 received = 0;
+    std::vector<Reader> bySender;
+    std::vector<qint64> *latencies = nullptr;
+    qint64 *lastReceiptNs = nullptr;
+
+    void read()
+    {
+        buffer += socket.readAll();
+        qsizetype start = 0;
+        for (qsizetype end; (end = buffer.indexOf("\r\n", start)) >= 0; start = end + 2) {
+            const QByteArray line = buffer.mid(start, end - start + 2);
+            if (line.startsWith("1018 INFO \"Welcome"))
+                welcomed = true;
+            if (!line.startsWith("1005 TALK s"))
+                continue;
+            const int sender = line.mid(11, line.indexOf(' ', 11) - 11).toInt();
+            Reader &r = bySender[size_t(sender)];
+            r.take(line);
+            latencies->push_back(r.latencyNs.back());
+            r.latencyNs.clear();
+            ++received;
+            *lastReceiptNs = NatsSupport::monotonicNs();
+        }
+        buffer.remove(0, start);
+    }
+};
+
+struct GatewayRun
+{
+    double deliveriesPerSecond = 0, p50us = 0, p99us = 0, natsInPerLine = 0, natsOutPerLine = 0;
+    qint64 lost = 0, duplicated = 0, reordered = 0, deliveries = 0, expected = 0;
+};
+
+// users clients, spread round-robin over the gateways; the first `senders`
+// of them send `perSender` lines each, all at once, into the lobby.
+GatewayRun runGateways(NatsTestServer *nats, int gateways, int users, int senders, int perSender)
+{
+    GatewayLimits limits;
+    limits.lineRate = 0;
+    limits.maxPerAddress = limits.maxUnfinishedPerAddress = users + 10;
+    limits.maxQueueBytes = 64 << 20;
+    std::vector<std::unique_ptr<GatewayServer>> servers;
+    for (int g = 0; g < gateways; ++g) {
+        servers.push_back(std::make_unique<GatewayServer>(limits));
+        servers.back()->listen(QHostAddress::LocalHost, 0);
+        if (nats)
+            servers.back()->joinCluster({nats->url()}, "bench" + QByteArray::number(g));
+    }
+    if (nats) {
+        waitFor([&] {
+            return std::all_of(servers.begin(), servers.end(), [&](auto &s) {
+                return s->clusterLink()->isUp() && s->clusterLink()->peers().size() == size_t(gateways - 1);
+            });
+        }, 15000);
+    }
+    std::vector<qint64> latencies;
+    latencies.reserve(size_t(users) * size_t(senders) * size_t(perSender));
+    qint64 lastReceiptNs = 0;
+    std::deque<BenchClient> clients;
+    for (int i = 0; i < users; ++i) {
+        BenchClient &c = clients.emplace_back();
+        c.name = (i < senders ? "s" : "u") + QByteArray::number(i);
+        c.bySender.resize(size_t(senders));
+        c.latencies = &latencies;
+        c.lastReceiptNs = &lastReceiptNs;
+        QObject::connect(&c.socket, &QTcpSocket::readyRead, [&c] { c.read(); });
+        c.socket.connectToHost(QHostAddress::LocalHost, servers[size_t(i % gateways)]->serverPort());
+        c.socket.write("\x03\x04\r\n\r\n" + c.name + "\r\npw\r\n");
+    }
+    waitFor([&] { return std::all_of(clients.begin(), clients.end(), [](auto &c) { return c.welcomed; }); }, 30000);
+    if (nats) {
+        waitFor([&] {
+            return std::all_of(servers.begin(), servers.end(), [&](auto &s) {
+                return s->clusterLink()->remoteMembers("Lobby").size() == size_t(users - users / gateways);
+            });
+        }, 15000);
+    }
+    QTest::qWait(200);
+    const QJsonObject before = nats ? nats->varz() : QJsonObject();
+    const qint64 startNs = NatsSupport::monotonicNs();
+    for (int line = 0; line < perSender; ++line) {
+        for (int s = 0; s < senders; ++s) {
+            clients[size_t(s)].socket.write(QByteArray::number(line) + ' '
+                                            + QByteArray::number(NatsSupport::monotonicNs()) + "\r\n");
+        }
+    }
+    GatewayRun run;
+    run.expected = qint64(senders) * perSender * (users - 1);
+    const auto total = [&] {
+        qint64 n = 0;
+        for (const BenchClient &c : clients)
+            n += c.received;
+        return n;
+    };
+    waitFor([&] { return total() >= run.expected; }, 120000);
+    QTest::qWait(300);
+    run.deliveries = total();
+    run.deliveriesPerSecond = double(run.deliveries) / (double(lastReceiptNs - startNs) / 1e9);
+    run.p50us = double(percentile(latencies, 0.50)) / 1000;
+    run.p99us = double(percentile(latencies, 0.99)) / 1000;
+    for (BenchClient &c : clients) {
+        for (size_t s = 0; s < c.bySender.size(); ++s) {
+            Reader &r = c.bySender[s];
+            if (c.name == "s" + QByteArray::number(qint64(s)))
+                continue;
+            r.lost += perSender - r.next; // never arrived at the end
+            run.lost += r.lost;
+            run.duplicated += r.duplicated;
+            run.reordered += r.reordered;
+        }
+    }
+    if (nats) {
+        const QJsonObject after = nats->varz();
+        const double lines = double(senders) * perSender;
+        const auto delta = [&](const char *key) {
+            return after.value(QLatin1String(key)).toDouble() - before.value(QLatin1String(key)).toDouble();
+        };
+        // Heartbeats and presence add a little; the channel lines are nearly all of it.
+        run.natsInPerLine = delta("in_msgs") / lines;
+        run.natsOutPerLine = delta("out_msgs") / lines;
+    }
+    clients.clear();
+    return run;
+}
+
+void printRun(const char *what, const GatewayRun &r)
+{
+    std::printf("%-34s %9lld of %9lld deliveries, %10.0f deliveries/s; latency p50 %8.1f us, p99 %9.1f us; "
+                "lost %lld, duplicated %lld, reordered %lld\n",
+                what, r.deliveries, r.expected, r.deliveriesPerSecond, r.p50us, r.p99us, r.lost, r.duplicated,
+                r.reordered);
+}
+
+int gatewaysMain(int argc, char **argv)
+{
+    const int perSender = argc > 2 ? QByteArray(argv[2]).toInt() : 200;
+    const int users = 150, senders = 6;
+    NatsTestServer server;
+    if (NatsTestServer::program().isEmpty() || !server.start()) {
+        std::printf("nats-server is missing or did not start; nothing measured\n");
+        return 0;
+    }
+    std::printf("%d users in one channel, %d of them sending %d lines each at once\n", users, senders, perSender);
+    const GatewayRun three = runGateways(&server, 3, users, senders, perSender);
+    printRun("three clustered gateways", three);
+    std::printf("NATS messages per channel line: %.2f published (one per line), %.2f delivered "
+                "(the other gateways with members: 2; users: %d)\n",
+                three.natsInPerLine, three.natsOutPerLine, users);
+    const GatewayRun one = runGateways(nullptr, 1, users, senders, perSender);
+    printRun("one gateway alone", one);
+    std::printf("(one process, %d cores: clients, gateways and nats-server share them)\n",
+                QThread::idealThreadCount());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--gateways")
+        return gatewaysMain(argc, argv);
     const qint64 lines = argc > 1 ? QByteArray(argv[1]).toLongLong() : 20000;
     const int pacedRate = argc > 2 ? QByteArray(argv[2]).toInt() : 10000;
     if (NatsTestServer::program().isEmpty()) {

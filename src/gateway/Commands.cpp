@@ -2,6 +2,7 @@
 // The gateway's commands: one row each in the table below, and its handler.
 #include "ChatWorld.h"
 
+#include "ClusterLink.h"
 #include "Names.h"
 #include "protocol/EventBuilder.h"
 
@@ -132,16 +133,20 @@ void ChatWorld::runLine(User *user, QByteArrayView line)
 
 void ChatWorld::talk(User *user, const Arguments &arguments)
 {
-    if (broadcast(user->channel, Protocol::talkLine(user->name, flags(user), arguments.text), user, user))
+    const QByteArray line = Protocol::talkLine(user->name, flags(user), arguments.text);
+    if (broadcast(user->channel, line, user, user->name))
         m_senderMustWait = true;
+    relay(user->channel, line, user->name);
 }
 
 void ChatWorld::emote(User *user, const Arguments &arguments)
 {
     if (arguments.text.isEmpty())
         return;
-    if (broadcast(user->channel, Protocol::emoteLine(user->name, flags(user), arguments.text), nullptr, user))
+    const QByteArray line = Protocol::emoteLine(user->name, flags(user), arguments.text);
+    if (broadcast(user->channel, line, nullptr, user->name))
         m_senderMustWait = true;
+    relay(user->channel, line, user->name);
 }
 
 void ChatWorld::whisper(User *user, const Arguments &arguments)
@@ -152,7 +157,10 @@ void ChatWorld::whisper(User *user, const Arguments &arguments)
     }
     const User *recipient = findUser(arguments.target);
     if (!recipient) {
-        sendTo(user, Protocol::errorLine("That user is not logged on."));
+        // Another gateway's user; the link knows whether one has that name.
+        const QByteArray line = Protocol::whisperLine(user->name, flags(user), arguments.text);
+        if (!m_link || !m_link->sendWhisper(user->name, arguments.target.toByteArray(), line))
+            sendTo(user, Protocol::errorLine("That user is not logged on."));
         return;
     }
     if (!recipient->squelched.contains(foldCase(user->name)))
@@ -184,11 +192,16 @@ void ChatWorld::whois(User *user, const Arguments &arguments)
         return;
     }
     const User *other = findUser(arguments.target);
-    if (!other) {
+    if (other) {
+        sendTo(user, Protocol::infoLine(joined({other->name, " is using Vesk Chat in channel ", other->channel->name, "."})));
+        return;
+    }
+    const auto remote = m_link ? m_link->findRemoteUser(arguments.target.toByteArray()) : std::nullopt;
+    if (!remote) {
         sendTo(user, Protocol::errorLine("That user is not logged on."));
         return;
     }
-    sendTo(user, Protocol::infoLine(joined({other->name, " is using Vesk Chat in channel ", other->channel->name, "."})));
+    sendTo(user, Protocol::infoLine(joined({remote->name, " is using Vesk Chat in channel ", remote->channel, "."})));
 }
 
 void ChatWorld::kick(User *user, const Arguments &arguments)
@@ -209,29 +222,41 @@ void ChatWorld::kickOrBan(User *user, const Arguments &arguments, bool ban)
         return;
     }
     User *victim = findUser(arguments.target);
-    if (!victim || victim->channel != user->channel) {
+    Channel *channel = user->channel;
+    // A member on another gateway: named as that gateway announced it.
+    std::optional<ClusterLink::RemoteUser> remote;
+    if (!victim && m_link) {
+        remote = m_link->findRemoteUser(arguments.target.toByteArray());
+        if (remote && foldCase(remote->channel) != channel->key)
+            remote.reset();
+    }
+    if ((!victim || victim->channel != channel) && !remote) {
         sendTo(user, Protocol::errorLine("That user is not in this channel."));
         return;
     }
+    const QByteArray victimName = victim ? victim->name : remote->name;
     if (victim == user) {
         sendTo(user, Protocol::errorLine(ban ? "You cannot ban yourself." : "You cannot kick yourself."));
         return;
     }
 
-    Channel *channel = user->channel;
     QSet<QByteArray> &bans = m_bans[channel->key];
-    if (ban && bans.size() >= m_limits.maxBansPerChannel && !bans.contains(foldCase(victim->name))) {
+    if (ban && bans.size() >= m_limits.maxBansPerChannel && !bans.contains(foldCase(victimName))) {
         sendTo(user, Protocol::errorLine("This channel's ban list is full."));
         return;
     }
-    QByteArray text = joined({victim->name, ban ? " was banned by " : " was kicked out of the channel by ", user->name});
+    QByteArray text = joined({victimName, ban ? " was banned by " : " was kicked out of the channel by ", user->name});
     if (!arguments.text.isEmpty())
         text.append(" (").append(arguments.text).append(')');
     text.append('.');
     if (ban)
-        bans.insert(foldCase(victim->name));
-    broadcast(channel, Protocol::infoLine(text));
-    enterChannel(victim, kVoidChannel, true);
+        bans.insert(foldCase(victimName));
+    const QByteArray line = Protocol::infoLine(text);
+    broadcast(channel, line);
+    if (m_link)
+        m_link->sendKick(channel->name, user->name, victimName, line, ban);
+    if (victim)
+        enterChannel(victim, kVoidChannel, true);
 }
 
 void ChatWorld::squelch(User *user, const Arguments &arguments)
@@ -252,8 +277,9 @@ void ChatWorld::setSquelched(User *user, QByteArrayView target, bool on)
     }
     const User *other = findUser(target);
     const QByteArray key = foldCase(target);
+    const auto remote = !other && m_link ? m_link->findRemoteUser(target.toByteArray()) : std::nullopt;
     // Unsquelching also works for someone who has logged off since.
-    if (!other && (on || !user->squelched.contains(key))) {
+    if (!other && !remote && (on || !user->squelched.contains(key))) {
         sendTo(user, Protocol::errorLine("That user is not logged on."));
         return;
     }
@@ -261,7 +287,7 @@ void ChatWorld::setSquelched(User *user, QByteArrayView target, bool on)
         sendTo(user, Protocol::errorLine("You cannot squelch yourself."));
         return;
     }
-    const QByteArrayView name = other ? QByteArrayView(other->name) : target;
+    const QByteArrayView name = other ? QByteArrayView(other->name) : remote ? QByteArrayView(remote->name) : target;
     if (on) {
         user->squelched.insert(key);
         sendTo(user, Protocol::infoLine(joined({name, " has been squelched."})));

@@ -3,6 +3,8 @@
 
 #include "Names.h"
 
+#include <QTimer>
+
 GatewayServer::GatewayServer(const GatewayLimits &limits, QObject *parent)
     : QObject(parent),
       m_listener(limits),
@@ -14,6 +16,44 @@ GatewayServer::GatewayServer(const GatewayLimits &limits, QObject *parent)
     connect(&m_listener, &Listener::accepted, this, &GatewayServer::onAccepted);
     connect(&m_listener, &Listener::logMessage, this, &GatewayServer::logMessage);
     connect(&m_world, &ChatWorld::logMessage, this, &GatewayServer::logMessage);
+    connect(&m_world, &ChatWorld::loggedIn, this,
+            [this](ClientConnection *connection) { m_listener.markLoggedIn(connection); });
+}
+
+QString GatewayServer::joinCluster(const QStringList &urls, const QByteArray &node, int nameTtlMs)
+{
+    if (m_link)
+        return QStringLiteral("already in a cluster");
+    ClusterSettings settings;
+    settings.urls = urls;
+    settings.node = node;
+    auto link = std::make_unique<ClusterLink>(settings);
+    if (const QByteArray problem = link->settingsProblem(); !problem.isEmpty())
+        return QString::fromUtf8(problem);
+    NameRegistrySettings names;
+    names.urls = urls;
+    names.node = node;
+    names.ttlMs = nameTtlMs;
+    m_registry = std::make_unique<NameRegistry>(names);
+    m_link = std::move(link);
+    m_world.attachCluster(m_link.get(), m_registry.get());
+    m_registry->start();
+    m_link->start();
+    // Said once; the link keeps trying meanwhile and logs when it gets through.
+    QTimer::singleShot(3000, m_link.get(), [this, where = urls.join(u',')] {
+        if (!m_link->isUp())
+            emit logMessage(QStringLiteral("cluster: cannot reach NATS at %1 yet; serving local users and still trying")
+                                    .arg(where));
+    });
+    return {};
+}
+
+void GatewayServer::abandonCluster()
+{
+    if (m_link)
+        m_link->abandon();
+    if (m_registry)
+        m_registry->abandon();
 }
 
 GatewayServer::~GatewayServer()
@@ -80,6 +120,7 @@ void GatewayServer::onLoginRequested(ClientConnection *connection, const QByteAr
 
 void GatewayServer::finishLogin(ClientConnection *connection, const QByteArray &name, const QByteArray &password)
 {
-    if (m_world.logIn(connection, name, password))
-        m_listener.markLoggedIn(connection);
+    // The world marks the connection logged in through loggedIn, once the
+    // name is also the user's in the network.
+    m_world.logIn(connection, name, password);
 }

@@ -2,9 +2,11 @@
 #pragma once
 
 #include "ChatWorld.h"
+#include "ClusterLink.h"
 #include "GatewayLimits.h"
 #include "Listener.h"
 #include "LoginGate.h"
+#include "NameRegistry.h"
 #include "Scheduler.h"
 #include "TlsServer.h"
 
@@ -19,7 +21,8 @@
 // The local chat gateway, put together from its three parts: the Listener
 // accepts and admits connections, the Scheduler decides whose lines are
 // handled when and flushes output, and the ChatWorld runs each line through
-// its command table. This class only wires them up.
+// its command table. This class only wires them up, and with a cluster also
+// the link to the other gateways and the network-wide name registry.
 class GatewayServer : public QObject
 {
     Q_OBJECT
@@ -41,6 +44,14 @@ public:
     // password, checked off the event loop and throttled after failures.
     void setAccounts(Accounts accounts, const LoginGate::Options &options = {});
 
+    // Joins the chat network of the NATS servers in urls as node; before
+    // listen(). Connecting goes on in the background, for ever; an empty
+    // string, or why the settings cannot work.
+    QString joinCluster(const QStringList &urls, const QByteArray &node, int nameTtlMs = 15000);
+    // Leaves the network without a goodbye, as a killed process would (tests).
+    void abandonCluster();
+    ClusterLink *clusterLink() const { return m_link.get(); }
+
     int userCount() const { return m_world.userCount(); }
     int connectionCount() const { return m_listener.connectionCount(); }
     qint64 queuedOutputBytes() const { return m_listener.totals().queuedBytes; }
@@ -56,8 +67,8 @@ private:
     void onLoginRequested(ClientConnection *connection, const QByteArray &name, const QByteArray &password);
     void finishLogin(ClientConnection *connection, const QByteArray &name, const QByteArray &password);
 
-    std::unique_ptr<TlsServerContext> m_tlsContext; // outlives the listener's connections
-    std::unique_ptr<LoginGate> m_gate;
+#include "LoginGate.h"
+#include "NameRegistry.h"
     Listener m_listener;
     Scheduler m_scheduler;
     ChatWorld m_world;

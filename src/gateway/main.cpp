@@ -198,8 +198,19 @@ int main(int argc, char *argv[])
                            "argon2id hash, and exit."),
             QStringLiteral("NAME"));
     const TlsOptions tlsOptions;
+    const QCommandLineOption clusterOption(
+            QStringLiteral("cluster"),
+            QStringLiteral("Join the chat network of these NATS servers (nats://HOST:PORT, several separated by "
+                           "commas; JetStream enabled): users of all its gateways share channels and names. "
+                           "Needs --node."),
+            QStringLiteral("URLS"));
+    const QCommandLineOption nodeOption(
+            QStringLiteral("node"),
+            QStringLiteral("This gateway's name in the chat network, unique there: 1 to 64 letters, digits, "
+                           "'-' or '_'."),
+            QStringLiteral("NAME"));
     parser.addOptions({portOption, listenOption, accountsOption, hashOption, tlsOptions.port, tlsOptions.cert,
-                       tlsOptions.key});
+                       tlsOptions.key, clusterOption, nodeOption});
     GatewayLimits limits;
     const std::vector<LimitOption> limitsOptions = limitOptions(limits);
     for (const LimitOption &limit : limitsOptions)
@@ -245,6 +256,25 @@ int main(int argc, char *argv[])
 
     QObject::connect(&server, &GatewayServer::logMessage, &server,
                      [](const QString &message) { printToStderr(message); });
+
+    if (parser.isSet(clusterOption) != parser.isSet(nodeOption)) {
+        printToStderr(QStringLiteral("--cluster and --node go together"));
+        return 2;
+    }
+    if (parser.isSet(clusterOption)) {
+        const QStringList urls = parser.value(clusterOption).split(u',', Qt::SkipEmptyParts);
+        for (const QString &url : urls) {
+            if (!url.startsWith(QLatin1String("nats://")) || url.size() <= 7) {
+                printToStderr(QStringLiteral("invalid --cluster URL \"%1\" (nats://HOST:PORT)").arg(url));
+                return 2;
+            }
+        }
+        const QString problem = server.joinCluster(urls, parser.value(nodeOption).toUtf8());
+        if (!problem.isEmpty()) {
+            printToStderr(QStringLiteral("cannot join the cluster: %1").arg(problem));
+            return 2;
+        }
+    }
 
     if (!server.listen(address, quint16(port))) {
         printToStderr(QStringLiteral("cannot listen on %1:%2: %3")
