@@ -67,8 +67,11 @@ private:
     void onLoginRequested(ClientConnection *connection, const QByteArray &name, const QByteArray &password);
     void finishLogin(ClientConnection *connection, const QByteArray &name, const QByteArray &password);
 
-#include "LoginGate.h"
-#include "NameRegistry.h"
+    // Declared first, so they outlive the world and the connections that use them.
+    std::unique_ptr<NameRegistry> m_registry;
+    std::unique_ptr<ClusterLink> m_link;
+    std::unique_ptr<TlsServerContext> m_tlsContext;
+    std::unique_ptr<LoginGate> m_gate;
     Listener m_listener;
     Scheduler m_scheduler;
     ChatWorld m_world;
