@@ -27,9 +27,6 @@ QDBusPendingCall busCall(const QDBusConnection &bus, const char *method)
 template <typename Job>
 Job *newJob(QObject *parent, const QString &key)
 {
-    // Without a parent: a job outlives a keyring object destroyed while the
-    // keyring still works on it (the library calls back into the job), and
-    // deletes itself once finished; its connections end with the keyring object.
     auto *job = new Job(QLatin1String(PasswordKeyring::kService), parent);
     job->setAutoDelete(true);
     // QtKeychain could otherwise keep the password in a plain settings file.
@@ -39,6 +36,16 @@ Job *newJob(QObject *parent, const QString &key)
 }
 
 } // namespace
+
+PasswordKeyring::~PasswordKeyring()
+{
+    // A job the keyring still works on is called back later: it outlives this
+    // object, and deletes itself once finished.
+    for (QKeychain::Job *job : findChildren<QKeychain::Job *>(Qt::FindDirectChildrenOnly)) {
+        job->disconnect(this);
+        job->setParent(nullptr);
+    }
+}
 
 PasswordKeyring::PasswordKeyring(QObject *parent) : QObject(parent)
 {
@@ -109,7 +116,7 @@ bool PasswordKeyring::reportFailure(const QString &key, int error, const QString
 
 void PasswordKeyring::read(const QString &key)
 {
-    auto *job = newJob<QKeychain::ReadPasswordJob>(nullptr, key);
+    auto *job = newJob<QKeychain::ReadPasswordJob>(this, key);
     connect(job, &QKeychain::Job::finished, this, [this, job, key] {
         if (job->error() == QKeychain::EntryNotFound) {
             emit passwordRead(key, QString(), false);
@@ -123,7 +130,7 @@ void PasswordKeyring::read(const QString &key)
 
 void PasswordKeyring::write(const QString &key, const QString &password)
 {
-    auto *job = newJob<QKeychain::WritePasswordJob>(nullptr, key);
+    auto *job = newJob<QKeychain::WritePasswordJob>(this, key);
     job->setTextData(password);
     connect(job, &QKeychain::Job::finished, this, [this, job, key] {
         if (!reportFailure(key, job->error(), job->errorString()))
@@ -134,7 +141,7 @@ void PasswordKeyring::write(const QString &key, const QString &password)
 
 void PasswordKeyring::remove(const QString &key)
 {
-    auto *job = newJob<QKeychain::DeletePasswordJob>(nullptr, key);
+    auto *job = newJob<QKeychain::DeletePasswordJob>(this, key);
     connect(job, &QKeychain::Job::finished, this, [this, job, key] {
         if (job->error() == QKeychain::EntryNotFound || !reportFailure(key, job->error(), job->errorString()))
             emit passwordRemoved(key);
