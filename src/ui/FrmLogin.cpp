@@ -3,6 +3,7 @@
 
 #include "session/ChatSession.h"
 #include "session/LoginRules.h"
+#include "settings/PasswordKeyring.h"
 #include "settings/Settings.h"
 #include "ui/DesignStyle.h"
 #include "ui/Dialogs.h"
@@ -10,6 +11,7 @@
 #include "ui/Images.h"
 #include "ui/Twips.h"
 
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,7 +30,8 @@ FrmLogin::FrmLogin(TorvalMain *mainWindow)
     setWindowTitle(QStringLiteral("Login"));
     setWindowIcon(appIcon());
     setFont(designFont(8.25));
-    resize(twipsToPixels(5895), twipsToPixels(1935));
+    // The design's height, and below it a row for "Remember password".
+    resize(twipsToPixels(5895), twipsToPixels(1935 + 360));
 
     auto button = [this](QPushButton *&member, const char *name, TwipsRect r) {
         member = new QPushButton(QLatin1String(name), this);
@@ -73,12 +76,74 @@ FrmLogin::FrmLogin(TorvalMain *mainWindow)
 
     setTabOrder(Login, PassWordt);
     setTabOrder(PassWordt, UserNamet);
+    RememberPassword = new QCheckBox(QLatin1String(kRememberPassword), this);
+    RememberPassword->setObjectName(QStringLiteral("RememberPassword"));
+    placeTwips(RememberPassword, 600, 1935, 4335, 285);
+
     setTabOrder(UserNamet, Quit);
+    setTabOrder(PassWordt, RememberPassword);
+    setTabOrder(RememberPassword, UserNamet);
     Login->setFocus();
 
     connect(Login, &QPushButton::clicked, this, &FrmLogin::Login_Click);
     connect(Quit, &QPushButton::clicked, this, &FrmLogin::Quit_Click);
     Form_Load();
+    prepareRemember();
+}
+
+QString FrmLogin::keyringKey() const
+{
+    return PasswordKeyring::keyFor(UserNamet->text(), mainWindow->session()->serverEntry().hostPort());
+}
+
+void FrmLogin::prepareRemember()
+{
+    PasswordKeyring *keyring = mainWindow->keyring();
+    connect(keyring, &PasswordKeyring::availabilityKnown, this, [this](bool available) {
+        showRememberState();
+        if (available)
+            readStoredPassword();
+    });
+    connect(keyring, &PasswordKeyring::passwordRead, this,
+            [this](const QString &key, const QString &password, bool found) {
+                if (key != m_readingKey || key != keyringKey())
+                    return; // an answer for a name no longer shown
+                m_readingKey.clear();
+                m_storedFound = found;
+                if (found && PassWordt->text().isEmpty())
+                    PassWordt->setText(password);
+                showRememberState();
+            });
+    connect(UserNamet, &QLineEdit::editingFinished, this, [this] {
+        if (mainWindow->keyring()->availability() == PasswordKeyring::Availability::Available)
+            readStoredPassword();
+    });
+    showRememberState();
+    if (keyring->availability() == PasswordKeyring::Availability::Unknown)
+        keyring->checkAvailability();
+    else if (keyring->availability() == PasswordKeyring::Availability::Available)
+        readStoredPassword();
+}
+
+void FrmLogin::readStoredPassword()
+{
+    const QString key = keyringKey();
+    if (key == m_readingKey)
+        return;
+    m_readingKey = key;
+    m_storedFound = false;
+    mainWindow->keyring()->read(key);
+}
+
+void FrmLogin::showRememberState()
+{
+    const PasswordKeyring *keyring = mainWindow->keyring();
+    const RememberBoxState state = rememberBoxState(keyring->availability(), keyring->unavailableReason(), m_storedFound);
+    RememberPassword->setEnabled(state.enabled);
+    RememberPassword->setChecked(state.checked);
+    RememberPassword->setText(state.text);
+    RememberPassword->setToolTip(state.toolTip);
+    RememberPassword->setAccessibleDescription(state.toolTip);
 }
 
 void FrmLogin::Form_Load()
@@ -117,6 +182,18 @@ void FrmLogin::Login_Click()
     if (checkLogin(name, PassWordt->text()) == LoginCheck::MissingPassword) {
         MsgBox(this, QLatin1String(kMissingPassword));
         return;
+    }
+    PasswordKeyring *keyring = mainWindow->keyring();
+    const bool available = keyring->availability() == PasswordKeyring::Availability::Available;
+    switch (rememberAction(available, RememberPassword->isChecked(), PassWordt->text())) {
+    case RememberAction::Write:
+        mainWindow->setRememberPassword(true); // once the gateway has accepted it
+        break;
+    case RememberAction::Remove:
+        keyring->remove(keyringKey());
+        break;
+    case RememberAction::Nothing:
+        break;
     }
     mainWindow->ProceedLogin();
     close();

@@ -3,6 +3,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -27,6 +28,11 @@ private slots:
 
 private:
     void Form_Load();
+    // "Remember password": its state from the keyring, and the stored password filled in.
+    void prepareRemember();
+    void showRememberState();
+    void readStoredPassword();
+    QString keyringKey() const;
 
     TorvalMain *mainWindow;
     QPushButton *Login = nullptr;
@@ -36,4 +42,7 @@ private:
     QLabel *Label4 = nullptr;
     QPushButton *Quit = nullptr;
     QLabel *LoginLabel = nullptr;
+    QCheckBox *RememberPassword = nullptr;
+    QString m_readingKey;      // the keyring entry being read
+    bool m_storedFound = false; // a password is stored for the name and server shown
 };

@@ -103,12 +103,17 @@ void ListPicker::Load_Channels()
     QStringList shown;
     shown.reserve(entries->size());
     for (const QString &line : *entries)
-        shown.append(displayName(line));
+        shown.append(shownEntry(line));
     List1->addItems(shown);
     for (int row = 0; row < shown.size(); ++row) {
         if (shown[row] != entries->at(row))
             List1->item(row)->setData(Qt::UserRole, entries->at(row));
     }
+}
+
+QString ListPicker::shownEntry(const QString &line) const
+{
+    return displayName(line);
 }
 
 QString ListPicker::entryText() const

@@ -41,6 +41,8 @@ protected:
     virtual void Form_Load();
     void Load_Channels();
     QString entryText() const;
+    // How a line of the list file is shown in the list.
+    virtual QString shownEntry(const QString &line) const;
 
 private slots:
     void List1_Click();

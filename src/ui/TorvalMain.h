@@ -4,6 +4,7 @@
 #include "layout/Layout.h"
 #include "outgoing/InputHistory.h"
 #include "outgoing/NameCompletion.h"
+#include "session/ServerTrust.h"
 #include "ui/Twips.h"
 
 #include <QHash>
@@ -12,6 +13,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -27,6 +29,7 @@ class FrmChannel;
 class MentionMarks;
 class MessageAlerts;
 class PaneMarks;
+class PasswordKeyring;
 class ShownLines;
 class frmAbout;
 class frmHelp;
@@ -57,6 +60,13 @@ public:
 
     ChatSession *session() const { return m_session; }
     ChatLink *link() const;
+    // The system keyring the login dialog remembers passwords in.
+    PasswordKeyring *keyring() const { return m_keyring; }
+    // What the login dialog's "Remember password" box asks of the login
+    // being sent: keep the password in the keyring once the gateway accepts it.
+    void setRememberPassword(bool remember) { m_rememberPassword = remember; }
+    // Shown after the window's caption while the link is secure.
+    static constexpr char kSecureCaptionMark[] = " \u2014 secure";
 
     // The design's controls, for tests and tools that drive the window.
     struct Controls {
@@ -138,6 +148,15 @@ private:
     void bindSession();
     void SetButtonStates(bool connectOn, bool disconnectOn, bool channelAndIdleOn, bool quitOn);
     void clearSession();
+    // The trust window for a server the session could not trust; after the login dialog when it is open.
+    void askTrust(const TrustDecision &decision);
+    void refreshSecureMark();
+    void rememberAcceptedPassword();
+
+    PasswordKeyring *m_keyring = nullptr;
+    bool m_rememberPassword = false;
+    bool m_inLoginDialog = false;
+    std::optional<TrustDecision> m_pendingTrust; // asked once the login dialog has closed
 
     // ---- Event reception (TorvalMainReception.cpp) ----
 private:

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "ui/frmServers.h"
 
+#include "reception/DisplayText.h"
+#include "session/ServerEntry.h"
+
 namespace {
 const PickerDesign kServerPicker{
     "frmServers",
@@ -37,4 +40,10 @@ void frmServers::Command1_Click()
 {
     m_serverAddress = entryText();
     close();
+}
+
+QString frmServers::shownEntry(const QString &line) const
+{
+    // Secure entries are marked; a click still copies the line as written.
+    return displayName(serverEntryLabel(parseServerEntry(line)));
 }

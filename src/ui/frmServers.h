@@ -18,6 +18,7 @@ public:
 private:
     void Form_Load() override;
     void Command1_Click() override;
+    QString shownEntry(const QString &line) const override;
 
     QString m_serverAddress;
 };

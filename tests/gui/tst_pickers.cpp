@@ -95,6 +95,30 @@ private slots:
         QCOMPARE(picker->serverAddress(), QStringLiteral("chat.example.org"));
     }
 
+    void serverPickerMarksSecureEntries_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain name") << QByteArray("chat.example.org") << "chat.example.org";
+        QTest::newRow("plain with port") << QByteArray("chat.example.org:7000") << "chat.example.org:7000";
+        QTest::newRow("secure") << QByteArray("tls://chat.example.org") << "tls://chat.example.org  (secure)";
+        QTest::newRow("secure IPv6") << QByteArray("tls://[::1]:7001") << "tls://[::1]:7001  (secure)";
+        QTest::newRow("not understood, shown as it is") << QByteArray("tls://") << "tls://";
+    }
+    void serverPickerMarksSecureEntries()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, shown);
+        lists.write("Servers.txt", "127.0.0.1\r\n" + line + "\r\n");
+        QString text, title;
+        std::unique_ptr<frmServers> picker(build<frmServers>(&text, &title));
+        auto *list = control<QListWidget>(picker.get(), "List1");
+        QCOMPARE(list->item(1)->text(), shown);
+        // A click copies the entry as written, never the label.
+        list->setCurrentRow(1);
+        QCOMPARE(control<QLineEdit>(picker.get(), "txtserver")->text(), QString::fromUtf8(line));
+    }
+
     void channelPickerOkSendsAndSaves()
     {
         lists.write("Channels.txt", "Lobby\r\nChat Room\r\n");

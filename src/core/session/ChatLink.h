@@ -4,12 +4,20 @@
 #include "protocol/ChatEvent.h"
 #include "protocol/LineFramer.h"
 
+#include "session/ServerEntry.h"
+#include "session/ServerTrust.h"
+
 #include <QAbstractSocket>
+#include <QNetworkProxy>
 #include <QObject>
+#include <QPointer>
+#include <QSsl>
 #include <QString>
 
 #include <deque>
 
+class KnownHosts;
+class QSslSocket;
 class QTcpSocket;
 
 // The link to the chat gateway: owns the socket, writes the login handshake
@@ -29,16 +37,25 @@ public:
     explicit ChatLink(QObject *parent = nullptr);
 
     // The socket ("Winsock1"), for tests that link it to a local server themselves.
-    QTcpSocket *socket() const { return m_socket; }
+    QTcpSocket *socket() const;
     QAbstractSocket::SocketState state() const;
 
-    // Starts a new connection, dropping any current one with what it had received.
+    // Starts a new plain connection, dropping any current one with what it had received.
     void connectTo(const QString &host, quint16 port);
+    // Starts a new connection to a parsed entry through proxy: plain TCP, or
+    // TLS whose server is checked against knownHosts before anything is written.
+    void connectTo(const ServerEntry &entry, const QNetworkProxy &proxy, KnownHosts *knownHosts);
     // Writes the login handshake: two mode bytes, two empty lines, the name and
     // the password lines. Written while the connection may still be being made:
-    // the socket queues the bytes and sends them once connected. False, and
-    // nothing written, when no connection is open or being made.
+    // the socket queues the bytes and sends them once connected; on a secure
+    // link they wait until the server is trusted. False, and nothing written,
+    // when no connection is open or being made.
     bool writeHandshake(const QString &name, const QString &password);
+    // The current connection is TLS and its server was trusted.
+    bool isSecure() const { return m_secure && m_trusted; }
+    QSsl::SslProtocol secureProtocol() const;
+    // How long a TLS handshake may take before the connection is given up.
+    void setHandshakeTimeout(int milliseconds) { m_handshakeMs = milliseconds; }
     void close();
 
     // The link is up, or still being made.
@@ -60,6 +77,12 @@ signals:
     void connectFailed(const QString &reason);
     // A link that was up has dropped; reason is in plain words.
     void linkLost(const QString &reason);
+    // The connection never came up; text is a whole sentence of its own (a proxy's fault).
+    void connectFailedText(const QString &text);
+    // A secure server was not trusted; the socket is closed.
+    void untrusted(const TrustDecision &decision);
+    // A secure server was trusted; the login (if queued) is on its way.
+    void trusted();
     void stateChanged(QAbstractSocket::SocketState state);
 
 private:
@@ -70,8 +93,23 @@ private:
     bool runSlice();
     bool readChunk();
     void frameBytes(QByteArrayView bytes);
+    void startConnection();
+    void onTrusted();
+    void failConnection(const QString &reason);
+    // Writes bytes now, or keeps them until a secure server is trusted.
+    bool writeOut(const QByteArray &bytes);
+    void dropTrustCheck();
 
-    QTcpSocket *m_socket;
+    QSslSocket *m_socket;
+    QPointer<ServerTrustCheck> m_trustCheck;
+    QByteArray m_held;             // written before a secure server was trusted
+    QString m_host;
+    quint16 m_port = 0;
+    int m_handshakeMs = ServerTrustCheck::kHandshakeMilliseconds;
+    bool m_secure = false;
+    bool m_trusted = false;
+    bool m_tcpUp = false;          // the current connection's TCP link came up
+    bool m_anyReceived = false;    // a byte arrived on the current connection
     LineFramer m_framer;
     std::deque<QString> m_backlog; // decoded lines, each with its final carriage return
     bool m_sliceQueued = false;    // a continuation of runSlices waits in the event loop

@@ -7,6 +7,7 @@
 #include "reception/RosterModel.h"
 #include "session/ChatLink.h"
 #include "session/GatewayPort.h"
+#include "session/ProxySpec.h"
 #include "settings/Settings.h"
 #include "time/Clock.h"
 
@@ -28,6 +29,9 @@ ChatSession::ChatSession(QObject *parent)
     connect(m_link, &ChatLink::eventsReceived, this, &ChatSession::receive);
     connect(m_link, &ChatLink::connectFailed, this, &ChatSession::onConnectFailed);
     connect(m_link, &ChatLink::linkLost, this, &ChatSession::onLinkLost);
+    connect(m_link, &ChatLink::connectFailedText, this, &ChatSession::onConnectFailedText);
+    connect(m_link, &ChatLink::untrusted, this, &ChatSession::onUntrusted);
+    connect(m_link, &ChatLink::trusted, this, &ChatSession::reportKnownHostsDamage);
 }
 
 ChatSession::~ChatSession() = default;
@@ -37,15 +41,41 @@ quint16 ChatSession::port() const
     return m_port ? m_port : gatewayPort();
 }
 
-void ChatSession::open()
+bool ChatSession::open()
 {
     m_reconnect.stop();
+    m_loginRequested = false;
+    m_awaitingTrust = false;
+    m_entry = parseServerEntry(m_server, port());
+    QString refusal;
+    ProxySpec proxy;
+    if (!m_entry.isValid()) {
+        refusal = serverEntryRefusal(m_entry);
+    } else {
+        proxy = parseProxySetting(GetSetting(Keys::Proxy));
+        refusal = proxy.error; // going direct would bypass the proxy the user asked for
+    }
+    if (!refusal.isEmpty()) {
+        m_link->close();
+        m_connected = false;
+        m_linkEndNotice = refusal;
+        showNotice(refusal);
+        return false;
+    }
+    m_proxy = proxyForConnection(proxy, m_entry.host, m_entry.port);
     for (ShownLineFilter *filter : m_filters)
         filter->sessionStarted(m_server);
-    m_link->connectTo(m_server, port());
+    connectLink();
     m_linkEndNotice.clear();
     m_lossReported = false;
     m_connected = true;
+    return true;
+}
+
+void ChatSession::connectLink()
+{
+    m_loginPending = true;
+    m_link->connectTo(m_entry, m_proxy, m_entry.secure ? &m_knownHosts : nullptr);
 }
 
 void ChatSession::login()
@@ -53,13 +83,58 @@ void ChatSession::login()
     for (ShownLineFilter *filter : m_filters)
         filter->sessionStarted(m_server);
     m_link->writeHandshake(m_name, m_password);
+    m_loginRequested = true;
     m_lossReported = false;
     m_watchdog.start();
+}
+
+void ChatSession::reopen()
+{
+    const bool loggedIn = m_loginRequested;
+    if (open() && loggedIn)
+        login();
+}
+
+bool ChatSession::isSecure() const
+{
+    return m_link->isSecure();
+}
+
+void ChatSession::reportKnownHostsDamage()
+{
+    const QString damage = m_knownHosts.takeDamageReport();
+    if (!damage.isEmpty())
+        showNotice(damage);
+}
+
+void ChatSession::onUntrusted(const TrustDecision &decision)
+{
+    reportKnownHostsDamage();
+    if (!m_connected)
+        return;
+    m_watchdog.stop();
+    m_roster->clear();
+    const QString why = decision.reasons.join(QStringLiteral("; "));
+    if (m_reconnect.isActive()) {
+        // Nobody asked for this connection just now: no window pops up, and
+        // trying again would meet the same key.
+        m_reconnect.stop();
+        m_linkEndNotice = tr("Could not connect securely to %1: %2. Connect again to decide about this server.")
+                              .arg(m_entry.hostPort(), why);
+        showNotice(m_linkEndNotice);
+        return;
+    }
+    m_linkEndNotice = tr("Could not connect securely to %1: %2.").arg(m_entry.hostPort(), why);
+    showNotice(m_linkEndNotice);
+    m_awaitingTrust = true;
+    emit trustQuestion(decision);
 }
 
 void ChatSession::close()
 {
     m_connected = false;
+    m_awaitingTrust = false;
+    m_loginRequested = false;
     m_reconnect.stop();
     m_watchdog.stop();
     m_roster->clear();
@@ -68,7 +143,7 @@ void ChatSession::close()
 
 void ChatSession::onWatchdog()
 {
-    if (m_link->isAlive() || !m_connected || m_lossReported)
+    if (m_link->isAlive() || !m_connected || m_lossReported || m_awaitingTrust)
         return;
     m_lossReported = true;
     emit connectionLost();
@@ -84,6 +159,19 @@ void ChatSession::onConnectFailed(const QString &reason)
         return;
     }
     m_linkEndNotice = QStringLiteral("Could not connect to %1: %2.").arg(m_server, reason);
+    showNotice(m_linkEndNotice);
+}
+
+void ChatSession::onConnectFailedText(const QString &text)
+{
+    if (!m_connected)
+        return;
+    if (m_reconnect.isActive()) {
+        const int seconds = m_reconnect.schedule();
+        showNotice(text + tr(" Trying again in %1 s.").arg(seconds));
+        return;
+    }
+    m_linkEndNotice = text;
     showNotice(m_linkEndNotice);
 }
 
@@ -103,12 +191,18 @@ void ChatSession::reconnectNow()
 {
     if (!m_connected)
         return;
-    m_link->connectTo(m_server, port());
+    connectLink();
     m_link->writeHandshake(m_name, m_password);
 }
 
 void ChatSession::loginCompleted()
 {
+    if (m_loginPending) {
+        m_loginPending = false;
+        if (m_link->isSecure())
+            showNotice(connectionSecurityNotice(m_entry.hostPort(), true, m_link->secureProtocol()));
+        emit loginAccepted();
+    }
     if (!m_reconnect.isActive())
         return;
     m_reconnect.succeeded();

@@ -2,8 +2,13 @@
 #pragma once
 
 #include "protocol/ChatEvent.h"
+#include "session/KnownHosts.h"
 #include "session/Reconnect.h"
+#include "session/ServerEntry.h"
+#include "session/ServerTrust.h"
 #include "session/ShownLines.h"
+
+#include <QNetworkProxy>
 
 #include <QObject>
 #include <QString>
@@ -54,10 +59,22 @@ public:
     // The watchdog ("Timer1"): checks the link every 500 ms after the login.
     const QTimer *watchdog() const { return &m_watchdog; }
 
-    // Starts connecting to ServerAddress; the login follows with login().
-    void open();
+    // Starts connecting to ServerAddress (a server entry: host, host:port or
+    // tls://host[:port]) through the [Connect] Proxy setting; the login follows
+    // with login(). An entry or a proxy setting that cannot be used is refused
+    // in the chat pane, nothing is dialled, and false is returned.
+    bool open();
     // Sends the login handshake with LoginName and LoginPassword and starts the watchdog.
     void login();
+    // Connects again to the same server after the user trusted it, and logs in
+    // again if the login had been sent.
+    void reopen();
+    // The servers whose keys the user trusts (known_hosts beside the settings).
+    KnownHosts *knownHosts() { return &m_knownHosts; }
+    // The entry ServerAddress was parsed into at the last open().
+    const ServerEntry &serverEntry() const { return m_entry; }
+    // The current link is TLS to a trusted server.
+    bool isSecure() const;
     // Ends the session: the link is closed, the user list emptied; nothing is tried again.
     void close();
 
@@ -94,11 +111,21 @@ signals:
     void reconnecting();
     // A reconnect's login brought the user back into a channel.
     void reconnected();
+    // A secure server could not be trusted and the link is closed; the user
+    // may be asked (AskTrust) or told (RefuseChanged, Refuse). Not emitted
+    // while reconnecting by itself: the chat pane says it then.
+    void trustQuestion(const TrustDecision &decision);
+    // The first channel line of a login: the gateway accepted the name and password.
+    void loginAccepted();
 
 private:
     void handle(const ChatEvent &event);
     void onConnectFailed(const QString &reason);
     void onLinkLost(const QString &reason);
+    void onConnectFailedText(const QString &text);
+    void onUntrusted(const TrustDecision &decision);
+    void reportKnownHostsDamage();
+    void connectLink();
     void onWatchdog();
     void reconnectNow();
     void loginCompleted();
@@ -125,4 +152,10 @@ private:
     QString m_password;
     QString m_channel;
     QString m_linkEndNotice;
+    ServerEntry m_entry;
+    QNetworkProxy m_proxy;
+    KnownHosts m_knownHosts;
+    bool m_loginRequested = false; // login() was called since open()
+    bool m_loginPending = false;
+    bool m_awaitingTrust = false;  // closed until the user decides about the server   // the current connection's login has not completed yet
 };

@@ -37,6 +37,16 @@ Job *newJob(QObject *parent, const QString &key)
 
 } // namespace
 
+PasswordKeyring::~PasswordKeyring()
+{
+    // A job the keyring still works on is called back later: it outlives this
+    // object, and deletes itself once finished.
+    for (QKeychain::Job *job : findChildren<QKeychain::Job *>(Qt::FindDirectChildrenOnly)) {
+        job->disconnect(this);
+        job->setParent(nullptr);
+    }
+}
+
 PasswordKeyring::PasswordKeyring(QObject *parent) : QObject(parent)
 {
 }

@@ -19,6 +19,7 @@ public:
     static constexpr char kService[] = "VeskChat";
 
     explicit PasswordKeyring(QObject *parent = nullptr);
+    ~PasswordKeyring() override;
 
     // The entry's name: "name@host:port" (hostPort as ServerEntry::hostPort() writes it).
     static QString keyFor(const QString &name, const QString &hostPort);
