@@ -42,6 +42,7 @@ void ChatSession::open()
     m_reconnect.stop();
     for (ShownLineFilter *filter : m_filters)
         filter->sessionStarted(m_server);
+    startReplay();
     m_link->connectTo(m_server, port());
     m_linkEndNotice.clear();
     m_lossReported = false;
@@ -50,6 +51,7 @@ void ChatSession::open()
 
 void ChatSession::login()
 {
+    startReplay();
     for (ShownLineFilter *filter : m_filters)
         filter->sessionStarted(m_server);
     m_link->writeHandshake(m_name, m_password);
@@ -239,6 +241,7 @@ void ChatSession::handle(const ChatEvent &event)
     case Kind::Channel:
         m_roster->clear();
         m_channel = event.name;
+        replayOnLogin();
         m_lines.add(Pane::Chat, ShownLine::Kind::Channel, channelAnnouncement(m_channel), &event);
         emit channelJoined(m_channel);
         loginCompleted();
