@@ -99,11 +99,11 @@ void TorvalMain::placePasteBar()
 {
     if (!m_pasteBar || m_pasteBar->isHidden())
         return;
-    // Just above the input line, as wide as the input line and the Send button.
+    // Just above the input line and as wide, over the foot of the whisper pane, clear of the buttons.
     const QRect input = Text1->geometry();
-    const int right = std::max(input.right(), Send->geometry().right());
-    const int height = m_pasteBar->sizeHint().height();
-    m_pasteBar->setGeometry(input.left(), input.top() - height, right - input.left() + 1, height);
+    const int height = m_pasteBar->heightForWidth(input.width()) > 0 ? m_pasteBar->heightForWidth(input.width())
+                                                                      : m_pasteBar->sizeHint().height();
+    m_pasteBar->setGeometry(input.left(), input.top() - height, input.width(), height);
     m_pasteBar->raise();
 }
 

@@ -5,6 +5,7 @@
 #include "gui/ChatWindow.h"
 
 #include "settings/Settings.h"
+#include "ui/DesignStyle.h"
 #include "ui/PaneMarks.h"
 #include "ui/PasteBar.h"
 #include "ui/SpellCheckLine.h"
@@ -116,6 +117,9 @@ private slots:
         QVERIFY(bar->isVisible());
         const QPalette barColours = bar->palette();
         QVERIFY(contrast(barColours.color(QPalette::WindowText), barColours.color(QPalette::Window)) >= 4.5);
+        // Clear of the buttons beside it.
+        for (QPushButton *button : w.window.findChildren<QPushButton *>())
+            QVERIFY2(button->parent() == bar || !button->geometry().intersects(bar->geometry()), qPrintable(button->text()));
         save(around(w, bar->geometry().united(w.input()->geometry()).united(w.ui.Send->geometry())), "paste" + suffix);
         QTest::keyClick(bar, Qt::Key_Escape);
 
@@ -131,7 +135,7 @@ private slots:
         const QImage menuPicture = menu->grab().toImage();
         QImage line = around(w, w.input()->geometry());
         QImage picture(std::max(line.width(), 16 + at + menuPicture.width()), line.height() + menuPicture.height() + 8, QImage::Format_RGB32);
-        picture.fill(dark ? QColor(0x31, 0x36, 0x3b) : QColor(0xd4, 0xd0, 0xc8));
+        picture.fill(kLightGrey); // the window's own grey, under any palette
         QPainter painter(&picture);
         painter.drawImage(0, 0, line);
         painter.drawImage(8 + at, line.height(), menuPicture);
