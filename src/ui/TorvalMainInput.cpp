@@ -21,8 +21,10 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 namespace {
+constexpr int kSpellNamesDelayMs = 200;
 constexpr char kPasteBusy[] = "A paste is still being sent: stop it first, or wait until it ends.";
 
 // More than one line once cut as splitPastedText cuts it, found without cutting a paste of megabytes.
@@ -136,7 +138,16 @@ void TorvalMain::prepareSpellCheck()
         return;
     }
     m_spellChecker->setPersonalWordList(personalWordListPath());
-    connect(m_session, &ChatSession::rosterChanged, this, &TorvalMain::refreshSpellNames);
+    // A flood of joins changes the list thousands of times a second: the
+    // names are gathered once after the changes settle, not at each one.
+    auto *namesTimer = new QTimer(this);
+    namesTimer->setSingleShot(true);
+    namesTimer->setInterval(kSpellNamesDelayMs);
+    connect(namesTimer, &QTimer::timeout, this, &TorvalMain::refreshSpellNames);
+    connect(m_session, &ChatSession::rosterChanged, namesTimer, [timer = namesTimer] {
+        if (!timer->isActive())
+            timer->start();
+    });
     refreshSpellNames();
 }
 
