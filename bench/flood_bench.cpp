@@ -502,7 +502,8 @@ QStringList loggedBodies(const QString &folder)
     return bodies;
 }
 
-// The flood with the chat log, links and mention marks off, then on. Every
+// The flood with the chat log, links, mention marks, spell check and the
+// log's earlier lines off, then on. Every
 // 20th line carries an address and the user's name is a word of the flood, so
 // the marks have work to do; the log must hold every pane line, in order.
 void featuresCost(QByteArrayList lines)
@@ -513,8 +514,10 @@ void featuresCost(QByteArrayList lines)
     }
     g_floodUserName = QStringLiteral("word500");
     auto switchFeatures = [](const char *on) {
-        for (const SettingKey &key : {Keys::LogsEnabled, Keys::Links, Keys::Mentions})
+        for (const SettingKey &key : {Keys::LogsEnabled, Keys::Links, Keys::Mentions, Keys::SpellCheck})
             SaveSetting(key, QLatin1String(on));
+        // The earlier lines of the log on a login, off with the rest.
+        SaveSetting(Keys::LogsReplay, QLatin1String(on[0] == '1' ? Keys::LogsReplay.defaultValue : "0"));
     };
     QTemporaryDir logs;
     SaveSetting(Keys::LogsFolder, logs.path());

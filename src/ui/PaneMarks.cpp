@@ -68,7 +68,7 @@ void MentionMarks::linesReady(const ShownLines &lines)
 
 void PaneMarks::linesAdded(int from, int, int added)
 {
-    if (added == 0 || (!m_linksShown && m_mentionRows.isEmpty()))
+    if (added == 0 || (!m_linksShown && m_mentionRows.isEmpty() && m_mutedRows.isEmpty()))
         return;
     // The new lines as one text, read once: most lines have nothing to mark.
     QTextDocument *doc = m_pane->document();
@@ -88,6 +88,17 @@ void PaneMarks::linesAdded(int from, int, int added)
             Marks &m = marks[first + row];
             m.block = doc->findBlockByNumber(first + row);
             m.mention = true;
+        }
+    }
+    if (!m_mutedRows.isEmpty()) {
+        const int first = doc->findBlock(from).blockNumber();
+        const int last = doc->findBlock(end - 1).blockNumber();
+        for (const int row : std::exchange(m_mutedRows, {})) {
+            if (first + row > last)
+                break;
+            Marks &m = marks[first + row];
+            m.block = doc->findBlockByNumber(first + row);
+            m.muted = true;
         }
     }
     if (m_linksShown) {
@@ -113,7 +124,11 @@ void PaneMarks::mark(const Marks &marks)
         plain.setBackground(QColor(255, 236, 179));
         plain.setForeground(QColor(120, 40, 0));
         plain.setFontWeight(QFont::Bold);
+    } else if (marks.muted) {
+        plain.setForeground(mutedColour(m_pane->palette()));
+        plain.setFontItalic(true);
     }
+    const bool whole = marks.mention || marks.muted;
     QTextCharFormat link = plain;
     link.setFontUnderline(true);
     link.setForeground(QColor(0, 0, 200));
@@ -122,15 +137,24 @@ void PaneMarks::mark(const Marks &marks)
     QList<QTextLayout::FormatRange> ranges;
     int at = 0;
     for (const TextRange &r : marks.links) {
-        if (marks.mention && r.start > at)
+        if (whole && r.start > at)
             ranges.append({at, int(r.start) - at, plain});
         ranges.append({int(r.start), int(r.length), link});
         at = int(r.start + r.length);
     }
-    if (marks.mention && at < length)
+    if (whole && at < length)
         ranges.append({at, length - at, plain});
     marks.block.layout()->setFormats(ranges);
     m_pane->document()->markContentsDirty(marks.block.position(), marks.block.length());
+}
+
+QColor PaneMarks::mutedColour(const QPalette &palette)
+{
+    // Two thirds of the way from the base to the text: grey on white, light grey on black.
+    const QColor text = palette.color(QPalette::Text);
+    const QColor base = palette.color(QPalette::Base);
+    auto mix = [](int t, int b) { return (2 * t + b) / 3; };
+    return QColor(mix(text.red(), base.red()), mix(text.green(), base.green()), mix(text.blue(), base.blue()));
 }
 
 QUrl PaneMarks::linkAt(const QPoint &viewportPos) const

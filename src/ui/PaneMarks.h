@@ -4,7 +4,9 @@
 #include "session/ShownLines.h"
 #include "text/TextMarks.h"
 
+#include <QColor>
 #include <QObject>
+#include <QPalette>
 #include <QString>
 #include <QStringList>
 #include <QTextBlock>
@@ -34,6 +36,11 @@ public:
     // Forgets mentions not yet shown (their lines never reached the pane).
     void clearPendingMentions() { m_mentionRows.clear(); }
     bool hasPendingMentions() const { return !m_mentionRows.isEmpty(); }
+    // Line row (from 0) of the next text appended to the pane is drawn
+    // muted: an earlier line from the chat log.
+    void markMutedRow(int row) { m_mutedRows.append(row); }
+    // The muted text colour of a pane: between its text and its base, readable on either.
+    static QColor mutedColour(const QPalette &palette);
 
     // The address under a point of the pane's viewport, or an empty URL.
     QUrl linkAt(const QPoint &viewportPos) const;
@@ -46,6 +53,7 @@ private:
     struct Marks {
         QTextBlock block;
         bool mention = false;
+        bool muted = false;
         QList<TextRange> links; // in the line
     };
     void linesAdded(int from, int removed, int added);
@@ -54,6 +62,7 @@ private:
     QPlainTextEdit *m_pane;
     bool m_linksShown = true;
     QList<int> m_mentionRows; // rows of the next appended text, ascending
+    QList<int> m_mutedRows;   // the same for muted lines
 };
 
 // The mention marks as a session's filter: the chat pane's lines that

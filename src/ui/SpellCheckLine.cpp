@@ -90,6 +90,14 @@ void SpellCheckLine::apply(const QList<MisspelledRange> &marks)
 
 QMenu *SpellCheckLine::createContextMenu(const QPoint &pos)
 {
+    QMenu *menu = buildContextMenu(pos);
+    if (m_menuHook)
+        m_menuHook(menu);
+    return menu;
+}
+
+QMenu *SpellCheckLine::buildContextMenu(const QPoint &pos)
+{
     QMenu *menu = m_edit->createStandardContextMenu();
     if (!m_enabled || !m_checker->isEnabled())
         return menu;

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <functional>
+
 class QLineEdit;
 class QMenu;
 
@@ -37,6 +39,8 @@ public:
     // coordinates), with suggestions for a misspelled word there. The caller
     // owns it.
     QMenu *createContextMenu(const QPoint &pos);
+    // Called with every context menu made, before it shows (the owner's own entries).
+    void setMenuHook(std::function<void(QMenu *)> hook) { m_menuHook = std::move(hook); }
 
 signals:
     // A word went into the personal word list.
@@ -48,6 +52,7 @@ protected:
 private:
     void schedule();
     void apply(const QList<MisspelledRange> &marks);
+    QMenu *buildContextMenu(const QPoint &pos);
 
     QPointer<QLineEdit> m_edit;
     SpellChecker *m_checker;
@@ -58,6 +63,7 @@ private:
     QString m_typingText;  // the text after the last edit by the user
     bool m_composing = false; // an input method is composing a character
     bool m_applying = false;
+    std::function<void(QMenu *)> m_menuHook;
 };
 
 inline constexpr int kSpellRecheckMs = 100;

@@ -13,6 +13,8 @@
 #include "ui/FrmChannel.h"
 #include "ui/Images.h"
 #include "ui/PaneMarks.h"
+#include "ui/SpellCheckLine.h"
+#include "text/SpellChecker.h"
 #include "ui/TorvalMod1.h"
 #include "ui/Twips.h"
 #include "ui/frmAbout.h"
@@ -82,6 +84,8 @@ TorvalMain::~TorvalMain()
     m_session->removeFilter(mentionMarks.get());
     m_session->removeFilter(alerts.get());
     m_session->removeFilter(chatLog);
+    // The input line's spell check goes before the dictionary it reads.
+    delete std::exchange(m_spellLine, nullptr);
 }
 
 TorvalMain::Controls TorvalMain::controls() const
@@ -246,6 +250,10 @@ bool TorvalMain::eventFilter(QObject *watched, QEvent *event)
 {
     if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && (watched == Text2 || watched == Text3))
         placeFindBar();
+    if (watched == Text1 && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        placePasteBar();
+    if (watched == Text1 && Text1_PasteEvent(event))
+        return true;
     if (watched == Text1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (Text1_FeatureKey(key))

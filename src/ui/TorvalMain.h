@@ -30,6 +30,10 @@ class MentionMarks;
 class MessageAlerts;
 class PaneMarks;
 class PasswordKeyring;
+class PasteBar;
+class PasteQueue;
+class SpellChecker;
+class SpellCheckLine;
 class ShownLines;
 class frmAbout;
 class frmHelp;
@@ -206,4 +210,27 @@ private:
     ChatLog *chatLog = nullptr;
     std::unique_ptr<MentionMarks> mentionMarks;
     std::unique_ptr<MessageAlerts> alerts;
+
+    // ---- Pasting many lines and spell checking the input line (TorvalMainInput.cpp) ----
+public:
+    // The paste bar and the input line's spell check, for tests and tools.
+    PasteBar *pasteBar() const { return m_pasteBar; }
+    PasteQueue *pasteQueue() const { return m_pasteQueue; }
+    SpellCheckLine *spellCheckLine() const { return m_spellLine; }
+    SpellChecker *spellChecker() const { return m_spellChecker.get(); }
+    // Pastes text into the input line as the user would: several lines ask first.
+    void Text1_Paste(const QString &text);
+
+private:
+    void preparePasting();
+    void prepareSpellCheck();
+    // Paste keys, the middle button and the context menu's Paste; true when the paste was taken.
+    bool Text1_PasteEvent(QEvent *event);
+    void placePasteBar();
+    void refreshSpellNames();
+
+    PasteQueue *m_pasteQueue = nullptr;
+    PasteBar *m_pasteBar = nullptr;
+    std::unique_ptr<SpellChecker> m_spellChecker;
+    SpellCheckLine *m_spellLine = nullptr;
 };

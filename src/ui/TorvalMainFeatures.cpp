@@ -2,6 +2,7 @@
 #include "ui/TorvalMain.h"
 
 #include "log/ChatLog.h"
+#include "log/LogTail.h"
 #include "reception/RosterModel.h"
 #include "session/ChatSession.h"
 #include "settings/Settings.h"
@@ -33,6 +34,8 @@ void TorvalMain::prepareFeatures()
     chatLog->setEnabled(isOn(Keys::LogsEnabled));
     connect(chatLog, &ChatLog::failed, this, [this](const QString &message) { appendDisplayLine(Text2, message); });
     m_session->addFilter(chatLog);
+    // The earlier lines come from the same log the session writes.
+    m_session->setReplay(chatLog->folder(), replayLineCount(GetSetting(Keys::LogsReplay)));
     if (isOn(Keys::Mentions)) {
         mentionMarks = std::make_unique<MentionMarks>(chatMarks);
         m_session->addFilter(mentionMarks.get());
@@ -45,6 +48,8 @@ void TorvalMain::prepareFeatures()
     }
     m_session->setAutoReconnect(isOn(Keys::AutoReconnect));
     prepareFindBar();
+    preparePasting();
+    prepareSpellCheck();
 }
 
 void TorvalMain::prepareFindBar()

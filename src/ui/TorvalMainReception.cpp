@@ -7,6 +7,7 @@
 #include "reception/RosterModel.h"
 #include "session/ChatSession.h"
 #include "ui/DisplayPane.h"
+#include "ui/PaneMarks.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -14,10 +15,19 @@
 void TorvalMain::Winsock1_DataArrival(const ShownLines &lines)
 {
     PaneAppendBatch batch; // the batch's pane lines, written in one edit per pane when it ends
+    int chatRow = 0;
     for (const ShownLine &line : lines.lines()) {
         QPlainTextEdit *pane = line.pane == ShownLine::Pane::Whisper ? Text3 : Text2;
         const QStringView body = lines.body(line);
+        if (pane == Text2)
+            ++chatRow;
         switch (line.kind) {
+        case ShownLine::Kind::Replayed:
+            // Carries its own date and time from the log.
+            batch.addPlainLine(pane, body);
+            if (pane == Text2)
+                chatMarks->markMutedRow(chatRow - 1);
+            break;
         case ShownLine::Kind::Info:
             batch.addPlainLine(pane, body);
             break;

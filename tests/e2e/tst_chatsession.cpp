@@ -32,7 +32,7 @@ public:
 
     static QString describe(const ShownLines &lines, const ShownLine &line)
     {
-        static const char *const kinds[] = {"talk", "whisper", "emote", "info", "channel", "unparsed", "notice"};
+        static const char *const kinds[] = {"talk", "whisper", "emote", "info", "channel", "unparsed", "notice", "replayed"};
         return QStringLiteral("%1 %2: %3%4")
             .arg(line.pane == ShownLine::Pane::Chat ? "chat" : "whispers", kinds[int(line.kind)])
             .arg(lines.body(line))

@@ -54,6 +54,48 @@ private slots:
                                         "2026-03-14 23:59:59 <FROM: bo> h\xc3\xa9 <b>x</b> \xef\xbf\xbd[31mred\xef\xbf\xbdline\n"));
     }
 
+    // As a session's filter: replayed lines are never logged again, and
+    // while held nothing reaches the file, by batchShown or the timer.
+    void filterSkipsReplayedAndHolds_data()
+    {
+        QTest::addColumn<QStringList>("kinds"); // of the lines "0", "1" ...
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<QByteArray>("whileHeld");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("talk and notice") << QStringList{"talk", "notice"} << false
+                                         << QByteArray("2026-03-14 23:59:58 0\n2026-03-14 23:59:58 1\n")
+                                         << QByteArray("2026-03-14 23:59:58 0\n2026-03-14 23:59:58 1\n");
+        QTest::newRow("replayed left out") << QStringList{"replayed", "talk", "replayed"} << false
+                                           << QByteArray("2026-03-14 23:59:58 1\n")
+                                           << QByteArray("2026-03-14 23:59:58 1\n");
+        QTest::newRow("held until released") << QStringList{"talk", "replayed", "info"} << true << QByteArray("<missing>")
+                                             << QByteArray("2026-03-14 23:59:58 0\n2026-03-14 23:59:58 2\n");
+    }
+    void filterSkipsReplayedAndHolds()
+    {
+        QFETCH(QStringList, kinds);
+        QFETCH(bool, held);
+        QFETCH(QByteArray, whileHeld);
+        QFETCH(QByteArray, written);
+        OpenLog open("s");
+        ShownLines lines;
+        for (int i = 0; i < kinds.size(); ++i) {
+            const auto kind = kinds[i] == u"replayed" ? ShownLine::Kind::Replayed
+                              : kinds[i] == u"notice" ? ShownLine::Kind::Notice
+                              : kinds[i] == u"info"   ? ShownLine::Kind::Info
+                                                      : ShownLine::Kind::Talk;
+            lines.add(ShownLine::Pane::Chat, kind, QString::number(i));
+        }
+        ShownLineFilter &filter = open.log;
+        filter.holdWrites(held);
+        filter.linesReady(lines);
+        filter.batchShown();
+        QTest::qWait(1300); // past the flush timer
+        QCOMPARE(read(open.file("2026-03-14")), whileHeld);
+        filter.holdWrites(false);
+        QCOMPARE(read(open.file("2026-03-14")), written);
+    }
+
     void flushesWithinASecond()
     {
         OpenLog open("s");

@@ -38,7 +38,7 @@ ChatLog::~ChatLog()
 {
     // Whoever would show a failure may be going away too.
     blockSignals(true);
-    flush();
+    writePending();
 }
 
 QString ChatLog::defaultFolder()
@@ -53,7 +53,7 @@ void ChatLog::setFolder(const QString &folder)
 {
     if (folder == m_folder)
         return;
-    flush();
+    writePending();
     m_file.close();
     m_folder = folder;
     m_paused = false;
@@ -62,13 +62,13 @@ void ChatLog::setFolder(const QString &folder)
 void ChatLog::setEnabled(bool enabled)
 {
     if (!enabled)
-        flush();
+        writePending();
     m_enabled = enabled;
 }
 
 void ChatLog::setServer(const QString &server)
 {
-    flush();
+    writePending();
     m_file.close();
     m_server = server;
     m_paused = false;
@@ -86,7 +86,7 @@ void ChatLog::append(QStringView line)
         return;
     updateStamp();
     if (!m_pending.isEmpty() && m_stampDate != m_pendingDate)
-        flush(); // each file gets only its own day's lines
+        writePending(); // each file gets only its own day's lines
     m_pendingDate = m_stampDate;
     m_pending += m_stamp;
     // Control characters would act on a terminal that shows the log.
@@ -112,7 +112,21 @@ void ChatLog::updateStamp()
     m_stamp = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")).toUtf8();
 }
 
+void ChatLog::holdWrites(bool hold)
+{
+    m_held = hold;
+    if (!hold)
+        flush();
+}
+
 void ChatLog::flush()
+{
+    m_flushTimer.stop();
+    if (!m_held)
+        writePending();
+}
+
+void ChatLog::writePending()
 {
     m_flushTimer.stop();
     if (m_pending.isEmpty())
@@ -155,6 +169,8 @@ void ChatLog::linesReady(const ShownLines &lines)
 {
     if (!m_enabled)
         return;
-    for (const ShownLine &line : lines.lines())
-        append(lines.body(line));
+    for (const ShownLine &line : lines.lines()) {
+        if (line.kind != ShownLine::Kind::Replayed) // already in the log
+            append(lines.body(line));
+    }
 }

@@ -42,6 +42,8 @@ public:
     void linesReady(const ShownLines &lines) override;
     void batchShown() override { flush(); }
     void sessionStarted(const QString &server) override { setServer(server); }
+    // Held, flush() keeps the lines in memory; released, they are written.
+    void holdWrites(bool hold) override;
 
     // The file that a line logged on this date goes to.
     QString filePath(QDate date) const;
@@ -58,11 +60,14 @@ private:
     // Brings m_stamp up to the current second.
     void updateStamp();
     void fail(const QString &reason);
+    // Writes what is gathered, held or not.
+    void writePending();
 
     QString m_folder;
     QString m_server;
     bool m_enabled = true;
     bool m_paused = false;
+    bool m_held = false;
     QFile m_file;
     QDate m_fileDate;
     QDate m_pendingDate;  // the date of the lines in m_pending

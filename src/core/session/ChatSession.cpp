@@ -65,6 +65,7 @@ bool ChatSession::open()
     m_proxy = proxyForConnection(proxy, m_entry.host, m_entry.port);
     for (ShownLineFilter *filter : m_filters)
         filter->sessionStarted(m_server);
+    startReplay();
     connectLink();
     m_linkEndNotice.clear();
     m_lossReported = false;
@@ -80,6 +81,7 @@ void ChatSession::connectLink()
 
 void ChatSession::login()
 {
+    startReplay();
     for (ShownLineFilter *filter : m_filters)
         filter->sessionStarted(m_server);
     m_link->writeHandshake(m_name, m_password);
@@ -333,6 +335,7 @@ void ChatSession::handle(const ChatEvent &event)
     case Kind::Channel:
         m_roster->clear();
         m_channel = event.name;
+        replayOnLogin();
         m_lines.add(Pane::Chat, ShownLine::Kind::Channel, channelAnnouncement(m_channel), &event);
         emit channelJoined(m_channel);
         loginCompleted();

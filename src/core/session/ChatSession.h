@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "log/LogTail.h"
 #include "protocol/ChatEvent.h"
 #include "session/KnownHosts.h"
 #include "session/Reconnect.h"
@@ -11,9 +12,11 @@
 #include <QNetworkProxy>
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
+#include <optional>
 #include <vector>
 
 class ChatLink;
@@ -132,6 +135,33 @@ private:
     void showLine(ShownLine::Pane pane, ShownLine::Kind kind, QStringView body);
     void emitLines();
     quint16 port() const;
+
+    // ---- Earlier lines from the chat log, and pasted lines (ChatSessionReplay.cpp) ----
+public:
+    // The chat log folder the earlier lines are read from, and how many of
+    // them the chat pane shows when the first login to a server completes; 0: none.
+    void setReplay(const QString &logFolder, int lines);
+    // Sends one line of a paste as the input line would send it, echo
+    // included; false, and nothing shown, when the link cannot take it.
+    bool sendPasted(const QString &line);
+    // The earlier lines were read and wait for the login to complete.
+    bool isReplayReady() const { return m_replayTail.has_value(); }
+
+private:
+    // Reads the log of this server once per session, before this session writes to it.
+    void startReplay();
+    // A channel line arrived: the earlier lines go first, as soon as they are read.
+    void replayOnLogin();
+    void onReplayRead(const LogTail &tail);
+    void showReplay(const LogTail &tail);
+
+    LogReplay *m_replay = nullptr;
+    QString m_replayFolder;
+    int m_replayCount = 0;
+    QSet<QString> m_replayedServers; // each server's log is shown once a session
+    std::optional<LogTail> m_replayTail; // read, waiting for the login
+    bool m_replayWaiting = false;        // started for the coming login, not shown yet
+    bool m_replayDue = false;            // the login completed before the log was read
 
     ChatLink *m_link;
     RosterModel *m_roster;

@@ -22,6 +22,7 @@ struct ShownLine {
         Channel,  // "Joining Channel ..."
         Unparsed, // a message line without its fields: shown whole by the name rules
         Notice,   // the program's own word: a link that ended, a line not sent
+        Replayed, // a line from the chat log shown on connecting, or its frame: drawn muted, never logged again
     };
 
     Pane pane = Pane::Chat;
@@ -81,6 +82,9 @@ public:
     virtual void batchShown() {}
     // A new connection to server starts.
     virtual void sessionStarted(const QString &server) { Q_UNUSED(server); }
+    // While the session reads the chat log for its earlier lines, a filter
+    // that writes the log keeps its lines back, so none is read as earlier.
+    virtual void holdWrites(bool hold) { Q_UNUSED(hold); }
 };
 
 // What a desktop alert says about a line: a whisper received, or a line that mentions the user.
