@@ -163,7 +163,7 @@ private slots:
     {
         if (!keyringIs("present"))
             QSKIP("run beside a keyring only");
-        gateway->setAccounts({{"alice", "right"}});
+        gateway->setAccounts(*Accounts::parse("alice:right\n"));
         TorvalMain w;
         Seen seen;
         onModal("QMessageBox", [](QWidget *box) { static_cast<QMessageBox *>(box)->accept(); }, 10000);
