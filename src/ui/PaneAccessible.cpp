@@ -250,7 +250,10 @@ void PaneAccessible::refreshLinks() const
         top += layout->blockBoundingRect(block).height();
     }
     QList<QAccessible::Id> old = std::exchange(m_links, {});
-    for (const auto &[start, end] : shown) {
+    for (const auto &range : shown) {
+        // Plain names: clang does not let a lambda capture structured bindings.
+        const int start = range.first;
+        const int end = range.second;
         const auto same = std::find_if(old.begin(), old.end(), [&](QAccessible::Id id) {
             const auto *link = static_cast<PaneLink *>(QAccessible::accessibleInterface(id));
             return link && link->isValid() && link->startIndex() == start && link->endIndex() == end;
