@@ -3,7 +3,7 @@
 
 #include "protocol/Handshake.h"
 #include "reception/TextCodec.h"
-#include "session/ProxySpec.h"
+#include "session/ProxySetting.h"
 
 #include <QElapsedTimer>
 #include <QSslSocket>

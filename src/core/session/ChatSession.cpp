@@ -7,7 +7,7 @@
 #include "reception/RosterModel.h"
 #include "session/ChatLink.h"
 #include "session/GatewayPort.h"
-#include "session/ProxySpec.h"
+#include "session/ProxySetting.h"
 #include "settings/Settings.h"
 #include "time/Clock.h"
 
@@ -48,7 +48,7 @@ bool ChatSession::open()
     m_awaitingTrust = false;
     m_entry = parseServerEntry(m_server, port());
     QString refusal;
-    ProxySpec proxy;
+    ProxySetting proxy;
     if (!m_entry.isValid()) {
         refusal = serverEntryRefusal(m_entry);
     } else {

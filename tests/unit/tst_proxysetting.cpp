@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "session/ProxySpec.h"
+#include "session/ProxySetting.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -77,7 +77,7 @@ public:
 };
 } // namespace
 
-class tst_proxyspec : public QObject
+class tst_proxysetting : public QObject
 {
     Q_OBJECT
 
@@ -91,8 +91,8 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("error"); // a part of the error, or empty
-        const int none = int(ProxySpec::Kind::None), sys = int(ProxySpec::Kind::System),
-                  socks = int(ProxySpec::Kind::Socks5);
+        const int none = int(ProxySetting::Kind::None), sys = int(ProxySetting::Kind::System),
+                  socks = int(ProxySetting::Kind::Socks5);
         QTest::newRow("empty") << "" << none << "" << 0 << "" << "" << "";
         QTest::newRow("blanks") << "  " << none << "" << 0 << "" << "" << "";
         QTest::newRow("system") << "system" << sys << "" << 0 << "" << "" << "";
@@ -123,7 +123,7 @@ private slots:
         QFETCH(QString, user);
         QFETCH(QString, password);
         QFETCH(QString, error);
-        const ProxySpec spec = parseProxySetting(setting);
+        const ProxySetting spec = parseProxySetting(setting);
         QVERIFY2(spec.error.contains(error) && spec.isValid() == error.isEmpty(), qPrintable(spec.error));
         QCOMPARE(int(spec.kind), kind);
         QCOMPARE(spec.host, host);
@@ -134,7 +134,7 @@ private slots:
 
     void errorNeverShowsThePassword()
     {
-        const ProxySpec spec = parseProxySetting(QStringLiteral("socks5://bob:hunter2@h"));
+        const ProxySetting spec = parseProxySetting(QStringLiteral("socks5://bob:hunter2@h"));
         QVERIFY(!spec.isValid());
         QVERIFY(!spec.error.contains(QLatin1String("hunter2")));
     }
@@ -145,7 +145,7 @@ private slots:
                                                        QStringLiteral("chat.example.net"), 6667);
         QCOMPARE(proxy.type(), QNetworkProxy::Socks5Proxy);
         QVERIFY(proxy.capabilities().testFlag(QNetworkProxy::HostNameLookupCapability));
-        QCOMPARE(proxyForConnection(ProxySpec{}, QStringLiteral("h"), 1).type(), QNetworkProxy::NoProxy);
+        QCOMPARE(proxyForConnection(ProxySetting{}, QStringLiteral("h"), 1).type(), QNetworkProxy::NoProxy);
     }
 
     void errorTexts_data()
@@ -218,7 +218,7 @@ private slots:
         if (!targetListens)
             target.close();
 
-        const ProxySpec spec = parseProxySetting(
+        const ProxySetting spec = parseProxySetting(
             QStringLiteral("socks5://") + credentials + QStringLiteral("127.0.0.1:%1").arg(socks.port));
         QVERIFY(spec.isValid());
         const QNetworkProxy proxy = proxyForConnection(spec, QStringLiteral("localhost"), targetPort);
@@ -259,5 +259,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_proxyspec)
-#include "tst_proxyspec.moc"
+QTEST_GUILESS_MAIN(tst_proxysetting)
+#include "tst_proxysetting.moc"

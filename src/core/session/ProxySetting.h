@@ -10,7 +10,7 @@
 // "socks5://[user:pass@]host:port". A SOCKS5 proxy is handed the server's
 // host name unresolved, so that the name is looked up at the proxy and not
 // here (Tor needs that, and it keeps the lookup off the local network).
-struct ProxySpec {
+struct ProxySetting {
     enum class Kind { None, System, Socks5 };
 
     Kind kind = Kind::None;
@@ -25,11 +25,11 @@ struct ProxySpec {
     bool isValid() const { return error.isEmpty(); }
 };
 
-ProxySpec parseProxySetting(const QString &text);
+ProxySetting parseProxySetting(const QString &text);
 
 // The proxy for a connection to host:port; NoProxy for none (so no
 // application-wide proxy is used behind the setting's back).
-QNetworkProxy proxyForConnection(const ProxySpec &spec, const QString &host, quint16 port);
+QNetworkProxy proxyForConnection(const ProxySetting &setting, const QString &host, quint16 port);
 
 // "host:port", an IPv6 address in brackets.
 QString proxyAddressText(const QString &host, quint16 port);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "session/ProxySpec.h"
+#include "session/ProxySetting.h"
 
 #include <QNetworkProxyFactory>
 #include <QUrl>
@@ -8,22 +8,22 @@ namespace {
 constexpr char kSystemWord[] = "system";
 constexpr char kSocksHelp[] = "use nothing, system, or socks5://[user:pass@]host:port";
 
-ProxySpec failed(const QString &why)
+ProxySetting failed(const QString &why)
 {
-    ProxySpec spec;
+    ProxySetting setting;
     // The setting itself is not repeated: it may hold a password.
-    spec.error = QStringLiteral("The proxy setting cannot be used: %1 (%2).").arg(why, QLatin1String(kSocksHelp));
-    return spec;
+    setting.error = QStringLiteral("The proxy setting cannot be used: %1 (%2).").arg(why, QLatin1String(kSocksHelp));
+    return setting;
 }
 } // namespace
 
-ProxySpec parseProxySetting(const QString &text)
+ProxySetting parseProxySetting(const QString &text)
 {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return {};
     if (trimmed.compare(QLatin1String(kSystemWord), Qt::CaseInsensitive) == 0)
-        return {ProxySpec::Kind::System, {}, 0, {}, {}, {}};
+        return {ProxySetting::Kind::System, {}, 0, {}, {}, {}};
     const QUrl url(trimmed, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     // socks5h:// is how other programs spell a SOCKS5 proxy that resolves names.
@@ -35,29 +35,29 @@ ProxySpec parseProxySetting(const QString &text)
         return failed(QStringLiteral("the proxy's port is missing"));
     if ((!url.path().isEmpty() && url.path() != u"/") || url.hasQuery() || url.hasFragment())
         return failed(QStringLiteral("a proxy address has no path"));
-    ProxySpec spec;
-    spec.kind = ProxySpec::Kind::Socks5;
-    spec.host = url.host();
-    spec.port = quint16(url.port());
-    spec.user = url.userName(QUrl::FullyDecoded);
-    spec.password = url.password(QUrl::FullyDecoded);
-    return spec;
+    ProxySetting setting;
+    setting.kind = ProxySetting::Kind::Socks5;
+    setting.host = url.host();
+    setting.port = quint16(url.port());
+    setting.user = url.userName(QUrl::FullyDecoded);
+    setting.password = url.password(QUrl::FullyDecoded);
+    return setting;
 }
 
-QNetworkProxy proxyForConnection(const ProxySpec &spec, const QString &host, quint16 port)
+QNetworkProxy proxyForConnection(const ProxySetting &setting, const QString &host, quint16 port)
 {
-    switch (spec.kind) {
-    case ProxySpec::Kind::None:
+    switch (setting.kind) {
+    case ProxySetting::Kind::None:
         break;
-    case ProxySpec::Kind::System: {
+    case ProxySetting::Kind::System: {
         const QList<QNetworkProxy> proxies = QNetworkProxyFactory::systemProxyForQuery(
             QNetworkProxyQuery(host, port, QString(), QNetworkProxyQuery::TcpSocket));
         if (!proxies.isEmpty())
             return proxies.first();
         break;
     }
-    case ProxySpec::Kind::Socks5: {
-        QNetworkProxy proxy(QNetworkProxy::Socks5Proxy, spec.host, spec.port, spec.user, spec.password);
+    case ProxySetting::Kind::Socks5: {
+        QNetworkProxy proxy(QNetworkProxy::Socks5Proxy, setting.host, setting.port, setting.user, setting.password);
         proxy.setCapabilities(proxy.capabilities() | QNetworkProxy::TunnelingCapability
                               | QNetworkProxy::HostNameLookupCapability);
         return proxy;
