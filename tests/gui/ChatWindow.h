@@ -48,15 +48,29 @@ inline QPushButton *designButton(const TorvalMain::Controls &c, const QString &n
 class ChatWindow
 {
 public:
-    ChatWindow()
+    // Whether the window shows the chat log's earlier lines on connecting, as
+    // its settings say; off by default, so that what one test logged does not
+    // show up in the panes of the next.
+    enum class Replay { Off, AsSet };
+
+    explicit ChatWindow(Replay replay = Replay::Off)
     {
+        if (replay == Replay::Off)
+            session()->setReplay(QString(), 0);
         session()->setLoginName(QStringLiteral("Tester"));
         ui.TimerIdle->stop();
         chatPane()->clear();
         whisperPane()->clear();
     }
 
-    void startConnecting() { socket()->connectToHost(QHostAddress::LocalHost, server.port()); }
+    // Dials the test server the way Connect does, without its dialogs.
+    void startConnecting()
+    {
+        if (session()->ServerAddress().isEmpty())
+            session()->setServerAddress(QStringLiteral("127.0.0.1"));
+        session()->setPort(server.port());
+        session()->open();
+    }
     bool connectNow()
     {
         startConnecting();

@@ -96,7 +96,7 @@ private slots:
                   "2026-03-14 09:02:55 <cy waves> \n");
         log.close();
 
-        ChatWindow w;
+        ChatWindow w(ChatWindow::Replay::AsSet);
         w.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
         login(w);

@@ -121,7 +121,7 @@ private slots:
         if (!replay.isNull())
             SaveSetting(Keys::LogsReplay, replay);
         {
-            ChatWindow run1;
+            ChatWindow run1(ChatWindow::Replay::AsSet);
             login(run1);
             run1.server.send("1007 CHANNEL \"Lobby\"\r\n1005 TALK bo 0010 \"hi tester\"\r\n");
             QTRY_VERIFY(run1.chatPane()->toPlainText().contains(QStringLiteral("hi tester")));
@@ -138,7 +138,7 @@ private slots:
             file.write(damage);
         }
 
-        ChatWindow run2;
+        ChatWindow run2(ChatWindow::Replay::AsSet);
         login(run2);
         QTRY_VERIFY(replay == u"0" || run2.session()->isReplayReady());
         run2.server.send("1007 CHANNEL \"Lobby\"\r\n");

@@ -81,9 +81,6 @@ void ChatSession::connectLink()
 
 void ChatSession::login()
 {
-    startReplay();
-    for (ShownLineFilter *filter : m_filters)
-        filter->sessionStarted(m_server);
     m_link->writeHandshake(m_name, m_password);
     m_loginRequested = true;
     m_lossReported = false;

@@ -67,7 +67,8 @@ public:
     // with login(). An entry or a proxy setting that cannot be used is refused
     // in the chat pane, nothing is dialled, and false is returned.
     bool open();
-    // Sends the login handshake with LoginName and LoginPassword and starts the watchdog.
+    // Sends the login handshake with LoginName and LoginPassword on the link
+    // open() started, and starts the watchdog.
     void login();
     // Connects again to the same server after the user trusted it, and logs in
     // again if the login had been sent.
