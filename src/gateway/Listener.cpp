@@ -13,6 +13,7 @@ namespace {
 // there long after the server stopped reading them; small, a fast sender's own
 // writes block instead.
 constexpr int kReceiveBufferBytes = 8 * 1024;
+constexpr int kListenBacklog = 1024;
 
 } // namespace
 
@@ -40,6 +41,10 @@ bool Listener::listenTls(const QHostAddress &address, quint16 port, const TlsSer
 
 bool Listener::listenOn(TcpServer &server, const QHostAddress &address, quint16 port)
 {
+    // A burst of connections (a flood of idle TLS handshakes, everyone
+    // reconnecting after an outage) waits in the kernel's queue rather than
+    // in SYN retries; the kernel caps it at net.core.somaxconn.
+    server.setListenBacklogSize(kListenBacklog);
     if (!server.listen(address, port))
         return false;
     const int size = kReceiveBufferBytes;
