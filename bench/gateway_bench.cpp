@@ -8,7 +8,8 @@
 // another channel pings every 10 ms. Attacks: a flood, 5000 bans, 200 clients
 // that never read, 1020 idle connections; each prints the gateway's peak RSS.
 // "tls": the unpaced fan-out of K = 50 through the TLS port beside the plain
-// one, and 1,000 logins over TLS one after the other. "accounts": ten logins
+// one, 1,000 logins over TLS one after the other, and 1,000 TLS handshakes
+// left unfinished while a pair chats ("tls-idle" alone). "accounts": ten logins
 // to hashed accounts at once while a quiet pair chats.
 #include <algorithm>
 #include <cctype>
@@ -28,6 +29,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -217,11 +219,21 @@ struct Gateway
     }
 };
 
-int connectTo(int port, int receiveBuffer = 0)
+// A TCP connection to 127.0.0.1 from the loopback address source (127.0.0.x; 0: the usual one).
+int connectRaw(int port, uint32_t source = 0, int receiveBuffer = 0)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (receiveBuffer > 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    if (source != 0) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(source);
+        if (bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(uint16_t(port));
@@ -232,6 +244,14 @@ int connectTo(int port, int receiveBuffer = 0)
     }
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return fd;
+}
+
+int connectTo(int port, int receiveBuffer = 0, uint32_t source = 0)
+{
+    const int fd = connectRaw(port, source, receiveBuffer);
+    if (fd < 0)
+        return -1;
     if (gTlsContext) {
         SSL *ssl = SSL_new(gTlsContext);
         SSL_set_fd(ssl, fd);
@@ -743,11 +763,204 @@ void attacks()
     std::printf("\n");
 }
 
+// A TLS client's first flight (its ClientHello), made in memory.
+std::string clientHello()
+{
+    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+    SSL *ssl = SSL_new(context);
+    BIO *in = BIO_new(BIO_s_mem());
+    BIO *out = BIO_new(BIO_s_mem());
+    SSL_set_bio(ssl, in, out);
+    SSL_set_connect_state(ssl);
+    SSL_do_handshake(ssl);
+    std::string hello(BIO_ctrl_pending(out), '\0');
+    BIO_read(out, hello.data(), int(hello.size()));
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+    return hello;
+}
+
+enum class RawState { Open, Closed };
+
+// Drains what the gateway sent on a raw socket; Closed once it has closed it.
+RawState peerState(int fd)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+            return RawState::Closed;
+        if (n < 0)
+            return RawState::Open;
+    }
+}
+
+// One ping between the pair: milliseconds until the other one read it, or -1.
+double pingMs(const std::vector<int> &pair, int number)
+{
+    const long long sentAt = nowNs();
+    const std::string text = "ping " + std::to_string(number);
+    writeAll(pair[0], text + "\r\n");
+    if (readUntil(pair[1], text + "\"", 5000).find(text) == std::string::npos)
+        return -1;
+    return double(nowNs() - sentAt) / 1e6;
+}
+
+std::string roundTrips(std::vector<double> ms)
+{
+    if (ms.empty())
+        return "no answer";
+    std::sort(ms.begin(), ms.end());
+    char text[96];
+    std::snprintf(text, sizeof text, "median %.2f ms, max %.2f ms over %zu pings", ms[ms.size() / 2], ms.back(), ms.size());
+    return text;
+}
+
+// 1,000 TLS connections that never finish their handshake (a third send
+// nothing, a third a cut ClientHello, a third a whole one and never answer),
+// spread over `addresses` loopback addresses, while a pair logged in over TLS
+// chats and a new user logs in over TLS from an address of its own.
+void idleHandshakes(int addresses, const std::vector<std::string> &extraOptions, const char *label)
+{
+    constexpr int kIdle = 1000;
+    std::vector<std::string> options = tlsOptions();
+    options.insert(options.end(), extraOptions.begin(), extraOptions.end());
+    Gateway gateway(options);
+    const std::vector<int> pair = logIn(gateway.port, {"Guest", "guest"}, "Quiet");
+    if (pair[0] < 0 || pair[1] < 0) {
+        std::printf("  %s: the pair could not log in\n", label);
+        return;
+    }
+    std::vector<double> before;
+    for (int i = 0; i < 20; ++i)
+        if (const double ms = pingMs(pair, i); ms >= 0)
+            before.push_back(ms);
+
+    // Waves of connects that do not wait for each other, and a pause after
+    // each for the gateway to accept them: a burst beyond the listening
+    // backlog (Qt's 50) would leave connects to the kernel's SYN retries.
+    constexpr int kWave = 25;
+    const std::string hello = clientHello();
+    std::vector<int> idle;
+    const long long openStart = nowNs();
+    for (int wave = 0; wave < kIdle; wave += kWave) {
+        std::vector<pollfd> pending;
+        for (int i = wave; i < std::min(kIdle, wave + kWave); ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            from.sin_addr.s_addr = htonl((127u << 24) + 2 + uint32_t(i % addresses)); // 127.0.0.2 ...
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(uint16_t(gateway.port));
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0
+                || (connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0 && errno != EINPROGRESS)) {
+                close(fd);
+                continue;
+            }
+            pending.push_back({fd, POLLOUT, 0});
+        }
+        const long long waveStart = nowNs();
+        while (!pending.empty() && nowNs() - waveStart < 3'000'000'000LL) {
+            poll(pending.data(), pending.size(), 100);
+            for (size_t i = 0; i < pending.size();) {
+                if (pending[i].revents == 0) {
+                    ++i;
+                    continue;
+                }
+                const int fd = pending[i].fd;
+                int error = 0;
+                socklen_t length = sizeof error;
+                getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+                if (error == 0) {
+                    // Nothing; a hello cut short; a whole hello and no answer to the reply.
+                    const size_t kind = idle.size() % 3;
+                    const std::string sent = kind == 0 ? std::string() : kind == 1 ? hello.substr(0, 10) : hello;
+                    if (!sent.empty())
+                        send(fd, sent.data(), sent.size(), MSG_NOSIGNAL);
+                    idle.push_back(fd);
+                } else {
+                    close(fd);
+                }
+                pending[i] = pending.back();
+                pending.pop_back();
+            }
+        }
+        for (const pollfd &p : pending)
+            close(p.fd);
+        usleep(10000);
+    }
+    const long long openEnd = nowNs();
+    const double openSeconds = double(openEnd - openStart) / 1e9;
+
+    // The gateway sorts them out while the pair chats.
+    std::vector<double> during;
+    for (int i = 0; i < 50; ++i) {
+        if (const double ms = pingMs(pair, 100 + i); ms >= 0)
+            during.push_back(ms);
+        usleep(10000);
+    }
+    int refused = 0;
+    for (const int fd : idle)
+        refused += peerState(fd) == RawState::Closed ? 1 : 0;
+    const long long loginStart = nowNs();
+    const int newcomer = connectTo(gateway.port, 0, (127u << 24) + 250);
+    const bool welcomed = newcomer >= 0 && writeAll(newcomer, loginBytes("newcomer"))
+            && readUntil(newcomer, "Welcome").find("Welcome") != std::string::npos;
+    const double loginMs = double(nowNs() - loginStart) / 1e6;
+    const double rssHeld = gateway.memoryMiB("VmRSS:");
+
+    // Until the handshake deadline has dropped every one of them.
+    const long long waitStart = nowNs();
+    int open = kIdle;
+    while (open > 0 && nowNs() - waitStart < 20'000'000'000LL) {
+        open = 0;
+        for (const int fd : idle)
+            open += peerState(fd) == RawState::Open ? 1 : 0;
+        if (open > 0)
+            usleep(100000);
+    }
+    const double droppedAfter = double(nowNs() - openEnd) / 1e9;
+    std::vector<double> after;
+    for (int i = 0; i < 20; ++i)
+        if (const double ms = pingMs(pair, 200 + i); ms >= 0)
+            after.push_back(ms);
+
+    std::printf("  %s:\n"
+                "    %zu of %d handshakes opened in %.2f s from %d address(es); %d refused by the caps at once, "
+                "%zu held mid-handshake\n"
+                "    pair's round trip before: %s\n"
+                "    pair's round trip while they are held: %s\n"
+                "    a new TLS login from another address meanwhile: %s in %.1f ms\n"
+                "    gateway RSS while held %.1f MiB, peak %.1f MiB; %s %.1f s after the last was opened\n"
+                "    pair's round trip after: %s\n",
+                label, idle.size(), kIdle, openSeconds, addresses, refused, idle.size() - size_t(refused),
+                roundTrips(before).c_str(), roundTrips(during).c_str(), welcomed ? "welcomed" : "NOT welcomed", loginMs,
+                rssHeld, gateway.memoryMiB("VmHWM:"),
+                open == 0 ? "all closed by the handshake deadline" : "some still open", droppedAfter,
+                roundTrips(after).c_str());
+    std::fflush(stdout);
+    for (const int fd : idle)
+        close(fd);
+    if (newcomer >= 0)
+        closeConnection(newcomer);
+    for (const int fd : pair)
+        closeConnection(fd);
+}
+
+void idleTlsHandshakes()
+{
+    std::printf("TLS: 1,000 idle handshakes (deadline 10 s; caps per address: 20 unfinished logins)\n");
+    idleHandshakes(50, {}, "50 addresses, 20 each, default caps");
+    idleHandshakes(1, {}, "one address, default caps");
+}
+
 } // namespace
 
 // The unpaced fan-out of K = 50 in plain TCP and through TLS, and 1,000
 // logins over TLS, each a fresh connection with a full handshake.
-void tlsLoad()
+void tlsLoad(bool idleOnly)
 {
     char dir[] = "/tmp/gateway-bench-tls-XXXXXX";
     if (!mkdtemp(dir)) {
@@ -763,6 +976,15 @@ void tlsLoad()
     SSL_CTX *context = SSL_CTX_new(TLS_client_method());
     SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr); // the bench measures the gateway, not trust
     SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+
+    if (idleOnly) {
+        gTlsContext = context;
+        idleTlsHandshakes();
+        gTlsContext = nullptr;
+        SSL_CTX_free(context);
+        std::system(("rm -rf '" + gCertDir + "'").c_str());
+        return;
+    }
 
     constexpr int k = 50;
     const int m = int((kDeliveriesPerRun + long(k) * (k - 1) - 1) / (long(k) * (k - 1)));
@@ -784,23 +1006,28 @@ void tlsLoad()
     std::vector<std::string> options = {"--max-per-address", "2000"};
     const std::vector<std::string> tls = tlsOptions();
     options.insert(options.end(), tls.begin(), tls.end());
-    Gateway gateway(options);
-    const double cpuBefore = gateway.cpuSeconds();
-    const long long start = nowNs();
-    int done = 0;
-    for (int i = 0; i < kLogins; ++i) {
-        const int fd = connectTo(gateway.port);
-        if (fd < 0)
-            continue;
-        writeAll(fd, std::string("\x03\x04\r\n\r\nGuest\r\n\r\n"));
-        if (readUntil(fd, "Welcome").find("Welcome") != std::string::npos)
-            ++done;
-        closeConnection(fd);
+    {
+        Gateway gateway(options);
+        const double cpuBefore = gateway.cpuSeconds();
+        const long long start = nowNs();
+        int done = 0;
+        for (int i = 0; i < kLogins; ++i) {
+            const int fd = connectTo(gateway.port);
+            if (fd < 0)
+                continue;
+            writeAll(fd, std::string("\x03\x04\r\n\r\nGuest\r\n\r\n"));
+            if (readUntil(fd, "Welcome").find("Welcome") != std::string::npos)
+                ++done;
+            closeConnection(fd);
+        }
+        const double seconds = double(nowNs() - start) / 1e9;
+        std::printf("  %d of %d TLS logins (connect, handshake, login, welcome) in %.2f s, one after the other; "
+                    "gateway CPU %.2f s, peak RSS %.1f MiB\n",
+                    done, kLogins, seconds, gateway.cpuSeconds() - cpuBefore, gateway.memoryMiB("VmHWM:"));
+        std::fflush(stdout);
     }
-    const double seconds = double(nowNs() - start) / 1e9;
-    std::printf("  %d of %d TLS logins (connect, handshake, login, welcome) in %.2f s, one after the other; "
-                "gateway CPU %.2f s, peak RSS %.1f MiB\n\n",
-                done, kLogins, seconds, gateway.cpuSeconds() - cpuBefore, gateway.memoryMiB("VmHWM:"));
+    idleTlsHandshakes();
+    std::printf("\n");
     gTlsContext = nullptr;
     SSL_CTX_free(context);
     std::system(("rm -rf '" + gCertDir + "'").c_str());
@@ -887,7 +1114,8 @@ int main(int argc, char **argv)
     files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4096));
     setrlimit(RLIMIT_NOFILE, &files);
 
-    // Optional: "load [K]" or "attacks" to run one part; --gateway PATH for another build.
+    // Optional: "load [K]", "attacks", "tls", "tls-idle" or "accounts" to run one part;
+    // --gateway PATH for another build.
     std::string only;
     int onlyK = 0;
     for (int i = 1; i < argc; ++i) {
@@ -903,8 +1131,8 @@ int main(int argc, char **argv)
         load(onlyK);
     if (only.empty() || only == "attacks")
         attacks();
-    if (only.empty() || only == "tls")
-        tlsLoad();
+    if (only.empty() || only == "tls" || only == "tls-idle")
+        tlsLoad(only == "tls-idle");
     if (only.empty() || only == "tls" || only == "accounts")
         hashedLogins();
     return 0;

@@ -4,6 +4,7 @@
 // bytes and chat lines per second through a session. Beside them: a plain
 // memcpy of the same bytes, what a connection without TLS costs at least.
 #include "TlsServer.h"
+#include "support/TestCerts.h"
 #include "support/TlsMemoryClient.h"
 
 #include <QCoreApplication>
@@ -196,7 +197,7 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     QString certFile;
     QString keyFile;
-    if (!dir.isValid() || !TlsTest::makeCertificate(dir.path(), &certFile, &keyFile)) {
+    if (!dir.isValid() || !TestCerts::makeCertificate(dir.path(), &certFile, &keyFile)) {
         std::fprintf(stderr, "secure_tls_bench: cannot make a test certificate (scripts/make-cert.sh)\n");
         return 1;
     }

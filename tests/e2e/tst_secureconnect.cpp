@@ -1,85 +1,27 @@
 // SPDX-License-Identifier: MIT
-// The main window over real TLS to the local gateway: a TLS front made here
-// (certificates made by the openssl tool at run time) forwards to the
-// in-process gateway. First contact asks and pins, a pinned server connects
-// without asking, a changed key is refused with both fingerprints, and every
-// certificate or port mix-up ends in a clear line in the chat pane.
+// The main window over real TLS to the local gateway's own TLS port, with
+// certificates made by the openssl tool for each run. First contact asks and
+// pins, a pinned server connects without asking, a changed key is refused
+// with both fingerprints, and every certificate or port mix-up ends in a
+// clear line in the chat pane. Pictures of the window while connected
+// securely, under a light and a dark palette, go to screenshots/ under the
+// build folder.
 #include "GatewayServer.h"
 #include "gui/ChatWindow.h"
 #include "session/KnownHosts.h"
 #include "session/ServerTrust.h"
 #include "settings/Settings.h"
+#include "support/TestCerts.h"
 #include "ui/TrustDialog.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QProcess>
+#include <QPainter>
 #include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QSslKey>
-#include <QSslSocket>
+#include <QStyle>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
-
-namespace {
-
-// A TLS port in front of the gateway's plain one.
-class TlsFront : public QTcpServer
-{
-public:
-    TlsFront(const QString &certFile, const QString &keyFile, quint16 target) : m_target(target)
-    {
-        QFile cert(certFile), key(keyFile);
-        if (!cert.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
-            qFatal("cannot read the test certificate");
-        m_config = QSslConfiguration::defaultConfiguration();
-        m_config.setLocalCertificate(QSslCertificate(cert.readAll()));
-        m_config.setPrivateKey(QSslKey(key.readAll(), QSsl::Rsa));
-        m_config.setPeerVerifyMode(QSslSocket::VerifyNone);
-        listen(QHostAddress::LocalHost, 0);
-    }
-    QSslCertificate certificate() const { return m_config.localCertificate(); }
-    int handshakes = 0;
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        auto *outer = new QSslSocket(this);
-        outer->setSocketDescriptor(descriptor);
-        outer->setSslConfiguration(m_config);
-        auto *inner = new QTcpSocket(outer);
-        connect(outer, &QSslSocket::encrypted, this, [this, outer, inner] {
-            ++handshakes;
-            inner->connectToHost(QHostAddress::LocalHost, m_target);
-            inner->write(outer->readAll());
-        });
-        connect(outer, &QSslSocket::readyRead, inner, [outer, inner] {
-            if (outer->isEncrypted())
-                inner->write(outer->readAll());
-        });
-        connect(inner, &QTcpSocket::readyRead, outer, [outer, inner] { outer->write(inner->readAll()); });
-        connect(inner, &QTcpSocket::disconnected, outer, [outer] { outer->disconnectFromHost(); });
-        connect(outer, &QSslSocket::disconnected, outer, &QObject::deleteLater);
-        // A failed handshake ends with the alert that says so, as a TLS server's does.
-        connect(outer, &QSslSocket::errorOccurred, outer, [outer] { outer->disconnectFromHost(); });
-        outer->startServerEncryption();
-    }
-
-private:
-    QSslConfiguration m_config;
-    quint16 m_target;
-};
-
-bool run(const QString &folder, const QStringList &arguments)
-{
-    QProcess openssl;
-    openssl.setWorkingDirectory(folder);
-    openssl.start(QStringLiteral("openssl"), arguments);
-    return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
-}
-
-} // namespace
 
 class tst_secureconnect : public QObject
 {
@@ -90,43 +32,26 @@ class tst_secureconnect : public QObject
     TestListFolder lists;
     QTemporaryDir certs;
     std::unique_ptr<GatewayServer> gateway;
-    std::unique_ptr<TlsFront> front;
+    QStringList gatewayLog;
+    QSslCertificate served;
 
     QString certPath(const QString &name) const { return certs.filePath(name + QStringLiteral(".pem")); }
-    QString keyPath(const QString &name) const { return certs.filePath(name + QStringLiteral(".key")); }
 
-    // A self-signed certificate with its own key, made out to names, valid from..until (openssl ca dates).
-    bool makeCertificate(const QString &name, const QString &names, const QString &from = {}, const QString &until = {})
+    // The gateway's TLS port, presenting the certificate name.
+    void startTls(const QString &name)
     {
-        const QString dir = certs.path();
-        if (from.isEmpty())
-            return run(dir, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", keyPath(name), "-out",
-                             certPath(name), "-days", "30", "-subj", "/CN=vesk-test", "-addext",
-                             "subjectAltName=" + names});
-        QFile config(certs.filePath(QStringLiteral("ca.cnf")));
-        config.open(QIODevice::WriteOnly);
-        config.write("[ca]\ndefault_ca = d\n[d]\ndir = .\ndatabase = index.txt\nnew_certs_dir = .\nserial = serial\n"
-                     "default_md = sha256\npolicy = p\ncopy_extensions = copy\n[p]\ncommonName = supplied\n");
-        config.close();
-        QFile(certs.filePath(QStringLiteral("index.txt"))).open(QIODevice::WriteOnly);
-        QFile serial(certs.filePath(QStringLiteral("serial")));
-        serial.open(QIODevice::WriteOnly);
-        serial.write("01\n");
-        serial.close();
-        return run(dir, {"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", keyPath(name), "-out", name + ".csr",
-                         "-subj", "/CN=vesk-test", "-addext", "subjectAltName=" + names})
-            && run(dir, {"ca", "-batch", "-notext", "-config", "ca.cnf", "-selfsign", "-keyfile", keyPath(name), "-in",
-                         name + ".csr", "-out", certPath(name), "-startdate", from, "-enddate", until});
+        QString error;
+        std::unique_ptr<TlsServerContext> context =
+                TlsServerContext::load(certPath(name), certs.filePath(name + QStringLiteral(".key")), &error);
+        QVERIFY2(context, qPrintable(error));
+        QVERIFY(gateway->listenTls(QHostAddress::LocalHost, 0, std::move(context)));
+        served = QSslCertificate::fromPath(certPath(name)).value(0);
+        QVERIFY(!served.isNull());
     }
-
-    void startFront(const QString &name)
-    {
-        front = std::make_unique<TlsFront>(certPath(name), keyPath(name), gateway->serverPort());
-        QVERIFY(front->isListening());
-    }
-    QString secureEntry() const { return QStringLiteral("tls://localhost:%1").arg(front->serverPort()); }
-    QString hostPort() const { return QStringLiteral("localhost:%1").arg(front->serverPort()); }
-    QByteArray frontKey() const { return keyFingerprint(front->certificate()); }
+    QString secureEntry() const { return QStringLiteral("tls://localhost:%1").arg(gateway->tlsPort()); }
+    QString hostPort() const { return QStringLiteral("localhost:%1").arg(gateway->tlsPort()); }
+    QByteArray servedKey() const { return keyFingerprint(served); }
+    QString logText() const { return gatewayLog.join(u'\n'); }
 
     static void connectTo(TorvalMain &window, const QString &entry)
     {
@@ -168,43 +93,45 @@ private slots:
     {
         if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
             QSKIP("the openssl tool is not installed (Debian package openssl)");
-        QVERIFY(makeCertificate("local", "DNS:localhost,IP:127.0.0.1"));
-        QVERIFY(makeCertificate("other", "DNS:localhost,IP:127.0.0.1"));
-        QVERIFY(makeCertificate("elsewhere", "DNS:chat.example.org"));
-        QVERIFY(makeCertificate("expired", "DNS:localhost", "20200101000000Z", "20200201000000Z"));
+        const QString dir = certs.path();
+        QVERIFY(TestCerts::makeSelfSigned(dir, "local", "DNS:localhost,IP:127.0.0.1"));
+        QVERIFY(TestCerts::makeSelfSigned(dir, "other", "DNS:localhost,IP:127.0.0.1"));
+        QVERIFY(TestCerts::makeSelfSigned(dir, "elsewhere", "DNS:chat.example.org"));
+        QVERIFY(TestCerts::makeSelfSigned(dir, "expired", "DNS:localhost", "20200101000000Z", "20200201000000Z"));
         lists.write("Servers.txt", "127.0.0.1\r\n");
     }
     void init()
     {
         TestStore::clear();
         QFile::remove(KnownHosts::defaultPath());
+        gatewayLog.clear();
         gateway = std::make_unique<GatewayServer>();
+        connect(gateway.get(), &GatewayServer::logMessage, this, [this](const QString &line) { gatewayLog << line; });
         QVERIFY(gateway->listen(QHostAddress::LocalHost, 0));
         setGatewayPortForTesting(gateway->serverPort());
     }
     void cleanup()
     {
         cancelPendingModalAnswers();
-        front.reset();
         gateway.reset();
     }
 
     void firstContactAsksPinsAndLogsIn()
     {
-        startFront("local");
+        startTls("local");
         TorvalMain w;
         Asked asked;
         answerTrust(&asked, "trustButton");
         connectTo(w, secureEntry());
         QTRY_VERIFY_WITH_TIMEOUT(asked.shown, 15000);
         QVERIFY(asked.trustOffered);
-        QCOMPARE(asked.fingerprint, fingerprintLines(frontKey()));
+        QCOMPARE(asked.fingerprint, fingerprintLines(servedKey()));
         QVERIFY2(asked.reasons.contains(QStringLiteral("self-signed")) || asked.reasons.contains("not trusted")
                      || !asked.reasons.isEmpty(),
                  qPrintable(asked.reasons));
         // Pinned, connected again, and logged in with the same name and password.
         QTRY_COMPARE_WITH_TIMEOUT(caption(w), QStringLiteral("Lobby  (1)"), 10000);
-        QCOMPARE(KnownHosts().lookup(hostPort(), frontKey()).verdict, PinVerdict::Trusted);
+        QCOMPARE(KnownHosts().lookup(hostPort(), servedKey()).verdict, PinVerdict::Trusted);
         QTRY_VERIFY(chat(w).contains(QStringLiteral("Connected securely to %1 (TLS 1.").arg(hostPort())));
         QCOMPARE(chat(w).count(QStringLiteral("Connected securely")), 1);
         QVERIFY(chat(w).contains(QStringLiteral("Welcome to the Vesk Chat local gateway, alice.")));
@@ -216,8 +143,8 @@ private slots:
 
     void pinnedServerConnectsWithoutAsking()
     {
-        startFront("local");
-        QVERIFY(KnownHosts().pin(hostPort(), frontKey()));
+        startTls("local");
+        QVERIFY(KnownHosts().pin(hostPort(), servedKey()));
         TorvalMain w;
         bool asked = false;
         onModal("TrustDialog", [&asked](QWidget *dialog) {
@@ -234,9 +161,57 @@ private slots:
         QVERIFY(chat(w).contains(QStringLiteral("<alice> hello over tls")));
     }
 
+    // The caption as the window manager shows it, above the top of the window.
+    void pictures_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void pictures()
+    {
+        QFETCH(bool, dark);
+        const QPalette systemPalette = QApplication::palette();
+        QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+        startTls("local");
+        QVERIFY(KnownHosts().pin(hostPort(), servedKey()));
+        TorvalMain w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        connectTo(w, secureEntry());
+        QTRY_COMPARE_WITH_TIMEOUT(caption(w), QStringLiteral("Lobby  (1)"), 10000);
+        QTRY_VERIFY(chat(w).contains(QStringLiteral("Connected securely to ") + hostPort()));
+        QVERIFY(w.windowTitle().endsWith(QString::fromUtf8(TorvalMain::kSecureCaptionMark)));
+        QCoreApplication::sendPostedEvents();
+
+        QPlainTextEdit *pane = w.controls().Text2;
+        const QRect paneArea(pane->mapTo(&w, QPoint(0, 0)), pane->size());
+        // The caption, the notice and the user list; the buttons below are cut off.
+        const QRect area = QRect(0, 0, w.width(), qMin(paneArea.top() + 80, w.height()));
+        const QImage body = w.grab(area).toImage();
+        const int bar = 30;
+        QImage picture(body.width(), body.height() + bar, QImage::Format_RGB32);
+        const QPalette colours = QApplication::palette();
+        picture.fill(colours.color(QPalette::Window).darker(dark ? 80 : 115));
+        QPainter painter(&picture);
+        painter.drawPixmap(8, (bar - 16) / 2, w.windowIcon().pixmap(16, 16));
+        QFont font = painter.font();
+        font.setBold(true);
+        painter.setFont(font);
+        painter.setPen(colours.color(QPalette::WindowText));
+        painter.drawText(QRect(32, 0, picture.width() - 40, bar), Qt::AlignVCenter | Qt::AlignLeft, w.windowTitle());
+        painter.drawImage(0, bar, body);
+        painter.end();
+        QApplication::setPalette(systemPalette);
+
+        QDir out(qEnvironmentVariable("VESK_BIN_DIR", QCoreApplication::applicationDirPath()) + QStringLiteral("/.."));
+        QVERIFY(out.mkpath("screenshots") && out.cd("screenshots"));
+        QVERIFY(picture.save(out.filePath(QStringLiteral("secure-caption-%1.png").arg(dark ? "dark" : "light"))));
+    }
+
     void changedKeyIsRefusedWithBothFingerprints()
     {
-        startFront("other");
+        startTls("other");
         const QByteArray oldKey = keyFingerprint(QSslCertificate::fromPath(certPath("local")).value(0));
         QVERIFY(!oldKey.isEmpty());
         QVERIFY(KnownHosts().pin(hostPort(), oldKey));
@@ -248,14 +223,15 @@ private slots:
         QVERIFY(!asked.trustOffered);
         QVERIFY(asked.forgetOffered);
         QCOMPARE(asked.oldFingerprint, fingerprintLines(oldKey));
-        QCOMPARE(asked.fingerprint, fingerprintLines(frontKey()));
+        QCOMPARE(asked.fingerprint, fingerprintLines(servedKey()));
         QTRY_VERIFY(chat(w).contains(QStringLiteral("The old key of %1 is forgotten").arg(hostPort())));
-        QCOMPARE(front->handshakes, 0); // the client walked away before finishing the handshake
-        QCOMPARE(gateway->connectionCount(), 0);
+        // The client walked away inside the handshake: nothing was sent, nobody logged in.
+        QTRY_COMPARE(gateway->connectionCount(), 0);
+        QVERIFY2(!logText().contains(QStringLiteral("alice")), qPrintable(logText()));
         QCOMPARE(caption(w), QString::fromLatin1(TorvalMain::kNoChannelCaption));
         QVERIFY(w.controls().Connect->isEnabled());
         // Forgetting trusted nothing: the next connection asks about the new key.
-        QCOMPARE(KnownHosts().lookup(hostPort(), frontKey()).verdict, PinVerdict::Unknown);
+        QCOMPARE(KnownHosts().lookup(hostPort(), servedKey()).verdict, PinVerdict::Unknown);
         QTest::qWait(700);
         QVERIFY(!QApplication::activeModalWidget());
     }
@@ -271,7 +247,7 @@ private slots:
     {
         QFETCH(QString, certificate);
         QFETCH(QString, reason);
-        startFront(certificate);
+        startTls(certificate);
         TorvalMain w;
         Asked asked;
         answerTrust(&asked, "cancelButton");
@@ -281,7 +257,7 @@ private slots:
         QVERIFY2(chat(w).contains(QStringLiteral("Could not connect securely to ") + hostPort()), qPrintable(chat(w)));
         QVERIFY(chat(w).contains(reason));
         // Cancelled: nothing pinned, nothing sent, not connected, no lost-link box later.
-        QCOMPARE(KnownHosts().lookup(hostPort(), frontKey()).verdict, PinVerdict::Unknown);
+        QCOMPARE(KnownHosts().lookup(hostPort(), servedKey()).verdict, PinVerdict::Unknown);
         QVERIFY(w.controls().Connect->isEnabled());
         QTest::qWait(700);
         QVERIFY(!QApplication::activeModalWidget());
@@ -301,7 +277,7 @@ private slots:
     {
         QFETCH(bool, secureClient);
         QFETCH(QString, message);
-        startFront("local");
+        startTls("local");
         TorvalMain w;
         w.link()->setHandshakeTimeout(2000);
         QString box;
@@ -310,7 +286,7 @@ private slots:
             static_cast<QMessageBox *>(widget)->accept();
         }, 15000);
         const QString entry = secureClient ? QStringLiteral("tls://127.0.0.1:%1").arg(gateway->serverPort())
-                                           : QStringLiteral("127.0.0.1:%1").arg(front->serverPort());
+                                           : QStringLiteral("127.0.0.1:%1").arg(gateway->tlsPort());
         connectTo(w, entry);
         QTRY_VERIFY2_WITH_TIMEOUT(chat(w).contains(message), qPrintable(chat(w)), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(w.controls().Connect->isEnabled(), 5000);
@@ -341,7 +317,7 @@ private slots:
 
     void damagedKnownHostsIsReportedOnceAndTrustsNothing()
     {
-        startFront("local");
+        startTls("local");
         QFile file(KnownHosts::defaultPath());
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(hostPort().toUtf8() + " this-is-not-a-key\n");

@@ -5,6 +5,8 @@
 #include "GatewayServer.h"
 
 #include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -87,6 +89,50 @@ struct Client
     QTcpSocket socket;
     QByteArray received;
     QByteArray name;
+};
+
+// A chat client over TLS that trusts the test certificate ca, made out to localhost.
+struct TlsClient
+{
+    TlsClient(quint16 port, const QByteArray &clientName, const QSslCertificate &ca,
+              QSsl::SslProtocol protocol = QSsl::TlsV1_2OrLater)
+        : name(clientName)
+    {
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setCaCertificates({ca});
+        config.setProtocol(protocol);
+        socket.setSslConfiguration(config);
+        socket.setPeerVerifyName(QStringLiteral("localhost"));
+        QObject::connect(&socket, &QSslSocket::readyRead, [this] { received += socket.readAll(); });
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    }
+    // The gateway runs in this thread too, so nothing here may block.
+    bool encrypted() { return QTest::qWaitFor([this] { return socket.isEncrypted(); }, kTimeout); }
+    // Each piece leaves as its own TLS record, in its own TCP segment when pieces are small.
+    void write(const QByteArray &data, qsizetype piece = 1 << 20)
+    {
+        for (qsizetype at = 0; at < data.size(); at += piece) {
+            socket.write(data.mid(at, piece));
+            socket.flush();
+            if (piece < 16) {
+                (void)QTest::qWaitFor([this] { return socket.bytesToWrite() == 0 && socket.encryptedBytesToWrite() == 0; });
+                QTest::qWait(1);
+            }
+        }
+    }
+    bool login(const QByteArray &password = "pw") { write(loginBytes(name, password)); return waitFor(welcome(name)); }
+    bool waitFor(const QByteArray &bytes, int timeoutMs = kTimeout)
+    {
+        return QTest::qWaitFor([&] { return received.contains(bytes); }, timeoutMs);
+    }
+    bool waitUnconnected()
+    {
+        return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, kTimeout);
+    }
+
+    QSslSocket socket;
+    QByteArray name;
+    QByteArray received;
 };
 
 // The server, its clients (destroyed first) and its log.

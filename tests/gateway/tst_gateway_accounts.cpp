@@ -6,11 +6,9 @@
 #include "Names.h"
 #include "TlsServer.h"
 #include "gateway/GatewayTestClient.h"
-#include "support/TlsMemoryClient.h"
+#include "support/TestCerts.h"
 
 #include <QProcess>
-#include <QSslConfiguration>
-#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -52,25 +50,19 @@ class tst_gateway_accounts : public QObject
     // Logs in over TLS; what the gateway answered once it closed or welcomed.
     QByteArray tlsLogin(const QByteArray &name, const QByteArray &password)
     {
-        QSslSocket socket;
-        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-        config.setCaCertificates({m_ca});
-        socket.setSslConfiguration(config);
-        socket.setPeerVerifyName(QStringLiteral("localhost"));
-        QByteArray received;
-        QObject::connect(&socket, &QSslSocket::readyRead, [&] { received += socket.readAll(); });
-        QObject::connect(&socket, &QSslSocket::encrypted, [&] { socket.write(loginBytes(name, password)); });
-        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), gw.server->tlsPort());
-        (void)QTest::qWaitFor([&] { return received.contains("Welcome") || socket.state() == QAbstractSocket::UnconnectedState; },
+        TlsClient client(gw.server->tlsPort(), name, m_ca);
+        if (client.encrypted())
+            client.write(loginBytes(name, password));
+        (void)QTest::qWaitFor([&] { return client.received.contains("Welcome") || client.socket.state() == QAbstractSocket::UnconnectedState; },
                               kTimeout);
-        return received;
+        return client.received;
     }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QVERIFY(TlsTest::makeCertificate(m_dir.path(), &m_cert, &m_key));
+        QVERIFY(TestCerts::makeCertificate(m_dir.path(), &m_cert, &m_key));
         m_ca = QSslCertificate::fromPath(m_cert).value(0);
         QVERIFY(!m_ca.isNull());
         const std::optional<QByteArray> alice = hashPasswordLine("alice", "secret");

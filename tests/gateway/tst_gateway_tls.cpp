@@ -4,13 +4,13 @@
 // whatever arrives on the wrong port ends only that connection.
 #include "TlsServer.h"
 #include "gateway/GatewayTestClient.h"
+#include "support/TestCerts.h"
 #include "support/TlsMemoryClient.h"
 
-#include <QSslConfiguration>
-#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <vector>
@@ -20,47 +20,6 @@
 using namespace GatewayTest;
 
 namespace {
-
-// A chat client over TLS that trusts the test certificate.
-struct TlsClient
-{
-    TlsClient(quint16 port, const QByteArray &clientName, const QSslCertificate &ca,
-              QSsl::SslProtocol protocol = QSsl::TlsV1_2OrLater)
-        : name(clientName)
-    {
-        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-        config.setCaCertificates({ca});
-        config.setProtocol(protocol);
-        socket.setSslConfiguration(config);
-        socket.setPeerVerifyName(QStringLiteral("localhost"));
-        QObject::connect(&socket, &QSslSocket::readyRead, [this] { received += socket.readAll(); });
-        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
-    }
-    // The gateway runs in this thread too, so nothing here may block.
-    bool encrypted() { return QTest::qWaitFor([this] { return socket.isEncrypted(); }, kTimeout); }
-    // Each piece leaves as its own TLS record.
-    void write(const QByteArray &data, qsizetype piece = 1 << 20)
-    {
-        for (qsizetype at = 0; at < data.size(); at += piece) {
-            socket.write(data.mid(at, piece));
-            socket.flush();
-            if (piece < 16)
-                QTest::qWait(1);
-        }
-    }
-    bool waitFor(const QByteArray &bytes, int timeoutMs = kTimeout)
-    {
-        return QTest::qWaitFor([&] { return received.contains(bytes); }, timeoutMs);
-    }
-    bool waitUnconnected()
-    {
-        return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, kTimeout);
-    }
-
-    QSslSocket socket;
-    QByteArray name;
-    QByteArray received;
-};
 
 // A raw, non-blocking socket to a local port, for bytes no client library sends.
 int rawSocket(quint16 port)
@@ -75,8 +34,9 @@ int rawSocket(quint16 port)
     return fd;
 }
 
-// True once the server has closed the raw socket (end of stream or reset).
-bool serverClosed(int fd)
+// True once the server has closed the raw socket (end of stream or reset);
+// what it sent before goes to *answer.
+bool serverClosed(int fd, QByteArray *answer = nullptr)
 {
     char buffer[4096];
     for (;;) {
@@ -85,6 +45,8 @@ bool serverClosed(int fd)
             return true;
         if (n < 0)
             return false;
+        if (answer)
+            answer->append(buffer, n);
     }
 }
 
@@ -132,7 +94,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QVERIFY(TlsTest::makeCertificate(m_dir.path(), &m_cert, &m_key));
+        QVERIFY(TestCerts::makeCertificate(m_dir.path(), &m_cert, &m_key));
         const QList<QSslCertificate> certs = QSslCertificate::fromPath(m_cert);
         QCOMPARE(certs.size(), 1);
         m_ca = certs.first();
@@ -166,20 +128,31 @@ private slots:
         QCOMPARE(alice.received, kChannelLines + "1001 USER bob 0002\r\n1001 USER alice 0010\r\n" + welcome("alice"));
         QVERIFY(log().contains(u"connected (TLS)"));
 
-        alice.write("hello from TLS\r\n", piece);
-        QVERIFY(gw["bob"].waitFor(talk("alice", "hello from TLS")));
-        gw["bob"].write("hello from plain\r\n");
-        QVERIFY(alice.waitFor(operatorTalk("bob", "hello from plain")));
+        // Any bytes but line ends pass unchanged both ways: 8-bit text, long lines.
+        for (const QByteArray &text : {QByteArray("hello from TLS"), QByteArray("caf\xe9 \x80\xff gr\xc3\xbc\xc3\x9f"),
+                                       QByteArray(480, 'L')}) {
+            alice.write(text + "\r\n", piece);
+            QVERIFY(gw["bob"].waitFor(talk("alice", text)));
+        }
+        for (const QByteArray &text : {QByteArray("hello from plain"), QByteArray("\xe4\xb8\xad \x01\x7f"),
+                                       QByteArray(490, 'P')}) {
+            gw["bob"].write(text + "\r\n");
+            QVERIFY(alice.waitFor(operatorTalk("bob", text)));
+        }
 
-        // Many lines at once leave in few records and arrive whole and in order.
-        QByteArray lines, expected;
+        // Many lines at once, either way, arrive whole and in order.
+        QByteArray lines, expected, expectedByBob;
         for (int i = 0; i < 300; ++i) {
             lines += "line " + QByteArray::number(i) + "\r\n";
             expected += operatorTalk("bob", "line " + QByteArray::number(i));
+            expectedByBob += talk("alice", "line " + QByteArray::number(i));
         }
         gw["bob"].write(lines);
         QVERIFY(alice.waitFor(operatorTalk("bob", "line 299")));
         QVERIFY(alice.received.endsWith(expected));
+        alice.write(lines, piece == 1 ? 4096 : piece);
+        QVERIFY(gw["bob"].waitFor(talk("alice", "line 299")));
+        QVERIFY(gw["bob"].received.endsWith(expectedByBob));
 
         // A close-notify ends the login like a plain disconnect.
         alice.socket.disconnectFromHost();
@@ -280,25 +253,52 @@ private slots:
     void wrongPeers_data()
     {
         QTest::addColumn<QString>("peer");
-        QTest::addColumn<QString>("logged"); // part of the gateway's log line about it
+        QTest::addColumn<QByteArray>("bytes"); // what a raw peer sends to the TLS port
+        QTest::addColumn<QString>("logged");   // part of the gateway's log line about it
 
-        QTest::newRow("garbage on the TLS port") << "garbage" << "TLS handshake failed";
-        QTest::newRow("plain client to the TLS port") << "plain to TLS" << "TLS handshake failed";
-        QTest::newRow("TLS client to the plain port") << "TLS to plain" << "refused: Unsupported protocol.";
-        QTest::newRow("TLS client vanishes after login") << "TLS abort" << "dave disconnected";
-        QTest::newRow("bad record after login") << "TLS then garbage" << "dave disconnected (";
+        QByteArray random(3000, Qt::Uninitialized);
+        quint32 seed = 12345;
+        for (char &c : random) {
+            seed = seed * 1103515245 + 12345;
+            c = char(seed >> 16);
+        }
+        const QString failed = QStringLiteral("TLS handshake failed");
+        QTest::newRow("garbage in handshake records")
+                << "raw" << QByteArray("\x16\x03\x01\x00\x05hello, this is no TLS record", 30).repeated(10) << failed;
+        QTest::newRow("HTTP request") << "raw" << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << failed;
+        QTest::newRow("random bytes") << "raw" << random << failed;
+        QTest::newRow("handshake record with a huge length")
+                << "raw" << QByteArray("\x16\x03\x01\xff\xff\x01\x00\xff\xfb", 9) + QByteArray(500, '\x03') << failed;
+        QTest::newRow("SSL 2 hello") << "raw"
+                                     << QByteArray("\x80\x2e\x01\x00\x02\x00\x15\x00\x00\x00\x10", 11) + QByteArray(37, '\x01')
+                                     << failed;
+        QTest::newRow("nothing, then close") << "raw" << QByteArray() << "disconnected";
+        QTest::newRow("plain client to the TLS port") << "plain to TLS" << QByteArray() << failed;
+        QTest::newRow("TLS client to the plain port") << "TLS to plain" << QByteArray()
+                                                      << "refused: Unsupported protocol.";
+        QTest::newRow("TLS client vanishes after login") << "TLS abort" << QByteArray() << "dave disconnected";
+        QTest::newRow("bad record after login") << "TLS then garbage" << QByteArray() << "dave disconnected (";
     }
     void wrongPeers()
     {
         QFETCH(QString, peer);
+        QFETCH(QByteArray, bytes);
         QFETCH(QString, logged);
         QVERIFY(start());
-        if (peer == "garbage") {
+        if (peer == "raw") {
             const int fd = rawSocket(tlsPort());
-            const QByteArray garbage = QByteArray("\x16\x03\x01\x00\x05hello, this is no TLS record", 30).repeated(10);
-            QCOMPARE(::send(fd, garbage.constData(), size_t(garbage.size()), MSG_NOSIGNAL), garbage.size());
-            QVERIFY(QTest::qWaitFor([fd] { return serverClosed(fd); }, kTimeout));
+            QVERIFY(fd >= 0);
+            if (bytes.isEmpty()) {
+                QTRY_COMPARE(gw.server->connectionCount(), 1);
+                ::shutdown(fd, SHUT_WR);
+            } else {
+                QCOMPARE(::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL), bytes.size());
+            }
+            QByteArray answer;
+            QVERIFY(QTest::qWaitFor([&] { return serverClosed(fd, &answer); }, kTimeout));
             ::close(fd);
+            // At most a TLS alert came back, never chat text.
+            QVERIFY2(answer.isEmpty() || answer.startsWith('\x15'), answer.toHex().constData());
         } else if (peer == "plain to TLS") {
             Client plain(tlsPort(), "dave");
             plain.write(loginBytes("dave", "pw"));
@@ -323,7 +323,11 @@ private slots:
             }
         }
         QTRY_COMPARE(gw.server->connectionCount(), 0);
-        QVERIFY2(log().contains(logged), qPrintable(log()));
+        // A peer that just goes away is an ordinary disconnect, with no failure given as the reason.
+        const bool ordinary = logged.endsWith(u"disconnected");
+        QVERIFY2(std::any_of(gw.log.cbegin(), gw.log.cend(),
+                             [&](const QString &line) { return ordinary ? line.endsWith(logged) : line.contains(logged); }),
+                 qPrintable(log()));
         QVERIFY(plainChatGoesOn("after " + peer.toUtf8()));
     }
 };

@@ -1,164 +1,17 @@
 // SPDX-License-Identifier: MIT
-// TLS sessions for the gateway: certificate loading, records in memory, and
-// real TLS clients (QSslSocket) that reach the gateway through a session.
+// TLS sessions for the gateway: certificate loading and records in memory.
+// Real TLS clients on the gateway's own TLS port are in tst_gateway_tls.
 #include "TlsServer.h"
-#include "gateway/GatewayTestClient.h"
+#include "support/TestCerts.h"
 #include "support/TlsMemoryClient.h"
 
-#include <QSslConfiguration>
-#include <QSslSocket>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
-using namespace GatewayTest;
 using TlsTest::MemoryClient;
 using Status = TlsSession::Status;
-
-namespace {
-
-// A TLS port in front of the gateway's plain one: each accepted socket runs
-// through its own TlsSession, and the plain side is a connection to the
-// gateway. Records what passed in each direction, and how each link ended.
-class TlsFront : public QObject
-{
-public:
-    struct Link
-    {
-        std::unique_ptr<TlsSession> tls;
-        QTcpSocket *outer = nullptr;
-        QTcpSocket *inner = nullptr;
-        QByteArray toGateway;
-        QByteArray fromGateway;
-        QString end; // "failed: ...", "close-notify", "disconnected"
-    };
-
-    TlsFront(const TlsServerContext &context, quint16 gatewayPort) : m_context(context), m_gatewayPort(gatewayPort)
-    {
-        connect(&m_server, &QTcpServer::newConnection, this, &TlsFront::accept);
-        m_server.listen(QHostAddress::LocalHost, 0);
-    }
-
-    quint16 port() const { return m_server.serverPort(); }
-    QStringList ends() const
-    {
-        QStringList result;
-        for (const auto &link : links)
-            if (!link->end.isEmpty())
-                result << link->end;
-        return result;
-    }
-
-    std::vector<std::unique_ptr<Link>> links;
-
-private:
-    void accept()
-    {
-        while (QTcpSocket *outer = m_server.nextPendingConnection()) {
-            auto owned = std::make_unique<Link>();
-            Link *link = owned.get();
-            link->tls = std::make_unique<TlsSession>(m_context);
-            link->outer = outer;
-            link->inner = new QTcpSocket(outer);
-            connect(outer, &QTcpSocket::readyRead, this, [this, link] { fromClient(link); });
-            connect(outer, &QTcpSocket::disconnected, this, [link] {
-                if (link->end.isEmpty())
-                    link->end = QStringLiteral("disconnected");
-                link->inner->disconnectFromHost();
-            });
-            connect(link->inner, &QTcpSocket::readyRead, this, [link] {
-                const QByteArray plain = link->inner->readAll();
-                link->fromGateway += plain;
-                link->tls->write(plain);
-                sendOut(link);
-            });
-            connect(link->inner, &QTcpSocket::disconnected, this, [link] {
-                link->tls->shutdown();
-                sendOut(link);
-                link->outer->disconnectFromHost();
-            });
-            links.push_back(std::move(owned));
-        }
-    }
-
-    static void sendOut(Link *link)
-    {
-        const QByteArray ciphertext = link->tls->takeOutput();
-        if (!ciphertext.isEmpty() && link->outer->state() == QAbstractSocket::ConnectedState)
-            link->outer->write(ciphertext);
-    }
-
-    void fromClient(Link *link)
-    {
-        QByteArray plain;
-        const Status status = link->tls->feed(link->outer->readAll(), &plain);
-        if (!plain.isEmpty()) {
-            if (link->inner->state() == QAbstractSocket::UnconnectedState)
-                link->inner->connectToHost(QHostAddress::LocalHost, m_gatewayPort);
-            link->toGateway += plain;
-            link->inner->write(plain);
-        }
-        sendOut(link);
-        if (status == Status::Failed && link->end.isEmpty()) {
-            link->end = QStringLiteral("failed: ") + link->tls->errorString();
-            link->inner->abort();
-            link->outer->disconnectFromHost();
-        } else if (status == Status::Closed && link->end.isEmpty()) {
-            link->end = QStringLiteral("close-notify");
-            link->inner->disconnectFromHost();
-            link->outer->disconnectFromHost();
-        }
-    }
-
-    const TlsServerContext &m_context;
-    const quint16 m_gatewayPort;
-    QTcpServer m_server;
-};
-
-// A chat client over TLS that trusts the test certificate.
-struct TlsClient
-{
-    TlsClient(quint16 port, const QByteArray &clientName, const QSslCertificate &ca, QSsl::SslProtocol protocol)
-        : name(clientName)
-    {
-        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-        config.setCaCertificates({ca});
-        config.setProtocol(protocol);
-        socket.setSslConfiguration(config);
-        socket.setPeerVerifyName(QStringLiteral("localhost"));
-        QObject::connect(&socket, &QSslSocket::readyRead, [this] { received += socket.readAll(); });
-        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
-    }
-    // The gateway side runs in this thread too, so nothing here may block.
-    bool encrypted() { return QTest::qWaitFor([this] { return socket.isEncrypted(); }, kTimeout); }
-    // Each piece leaves as its own TLS record, in its own TCP segment when
-    // pieces are small.
-    void write(const QByteArray &data, qsizetype piece)
-    {
-        for (qsizetype at = 0; at < data.size(); at += piece) {
-            socket.write(data.mid(at, piece));
-            socket.flush();
-            if (piece < 16) {
-                (void)QTest::qWaitFor([this] { return socket.bytesToWrite() == 0 && socket.encryptedBytesToWrite() == 0; });
-                QTest::qWait(2);
-            }
-            sent += data.mid(at, piece);
-        }
-    }
-    bool waitFor(const QByteArray &bytes)
-    {
-        return QTest::qWaitFor([&] { return received.contains(bytes); }, kTimeout);
-    }
-
-    QSslSocket socket;
-    QByteArray name;
-    QByteArray received;
-    QByteArray sent;
-};
-
-} // namespace
 
 class tst_secure_tls : public QObject
 {
@@ -168,21 +21,10 @@ class tst_secure_tls : public QObject
     QString m_cert;
     QString m_key;
     std::unique_ptr<TlsServerContext> m_context;
-    QSslCertificate m_ca;
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    bool openssl(const QStringList &arguments)
-    {
-        QProcess process;
-        process.start(QStringLiteral("openssl"), arguments);
-        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-                && process.exitCode() == 0;
-    }
-    bool writeFile(const QString &name, const QByteArray &content)
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-    }
+    bool openssl(const QStringList &arguments) { return TestCerts::openssl(m_dir.path(), arguments); }
+    bool writeFile(const QString &name, const QByteArray &content) { return TestCerts::writeFile(path(name), content); }
     QByteArray readFile(const QString &file)
     {
         QFile f(file);
@@ -193,14 +35,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QVERIFY(TlsTest::makeCertificate(m_dir.path(), &m_cert, &m_key));
+        QVERIFY(TestCerts::makeCertificate(m_dir.path(), &m_cert, &m_key));
         QString error;
         m_context = TlsServerContext::load(m_cert, m_key, &error);
         QVERIFY2(m_context, qPrintable(error));
-        const QList<QSslCertificate> certs = QSslCertificate::fromPath(m_cert);
-        QCOMPARE(certs.size(), 1);
-        m_ca = certs.first();
-        QVERIFY(QSslSocket::supportsSsl());
     }
 
     // --- Loading the certificate and key: one clear line for each problem.
@@ -500,185 +338,6 @@ private slots:
         QVERIFY2(session.errorString().startsWith(QStringLiteral("TLS handshake failed")),
                  qPrintable(session.errorString()));
     }
-
-    // --- Real TLS clients through a session to the gateway.
-
-    void loginOverTls_data()
-    {
-        QTest::addColumn<int>("protocol");
-        QTest::addColumn<int>("piece");
-        QTest::addColumn<QString>("version");
-
-        QTest::newRow("TLS 1.3, one byte at a time") << int(QSsl::TlsV1_3) << 1 << QStringLiteral("TLSv1.3");
-        QTest::newRow("TLS 1.2, one byte at a time") << int(QSsl::TlsV1_2) << 1 << QStringLiteral("TLSv1.2");
-        QTest::newRow("TLS 1.3, all at once") << int(QSsl::TlsV1_3) << 1000 << QStringLiteral("TLSv1.3");
-        QTest::newRow("any version, 5-byte pieces") << int(QSsl::SecureProtocols) << 5 << QStringLiteral("TLSv1.3");
-    }
-    void loginOverTls()
-    {
-        QFETCH(int, protocol);
-        QFETCH(int, piece);
-        QFETCH(QString, version);
-        Gateway gw;
-        QVERIFY(gw.start());
-        TlsFront front(*m_context, gw.server->serverPort());
-        TlsClient client(front.port(), "alice", m_ca, QSsl::SslProtocol(protocol));
-        QVERIFY2(client.encrypted(), qPrintable(client.socket.errorString()));
-        client.write(loginBytes("alice", "pw"), piece);
-        QVERIFY2(client.waitFor(welcome("alice")), client.received.constData());
-        QCOMPARE(front.links.size(), size_t(1));
-        QVERIFY(front.links[0]->tls->handshakeDone());
-        QCOMPARE(front.links[0]->tls->protocolName(), version);
-        QVERIFY(front.ends().isEmpty());
-    }
-
-    // Chat passes through unchanged both ways: what the client sent is what
-    // the gateway got, and what the gateway sent is what the client got.
-    void sameBytes_data()
-    {
-        QTest::addColumn<QByteArrayList>("fromTls");
-        QTest::addColumn<QByteArrayList>("fromPlain");
-
-        QByteArrayList many;
-        for (int i = 0; i < 150; ++i)
-            many << "line " + QByteArray::number(i) + ' ' + QByteArray(i * 3, char('a' + i % 26));
-        QTest::newRow("short lines") << QByteArrayList{"hello", "how are you?"} << QByteArrayList{"fine", "and you"};
-        QTest::newRow("8-bit text") << QByteArrayList{"gr\xc3\xbc\xc3\x9f", "caf\xe9 \x80\xff"}
-                                    << QByteArrayList{"\xe4\xb8\xad\xe6\x96\x87", "\x01\x02 \x7f"};
-        QTest::newRow("long lines") << QByteArrayList{QByteArray(480, 'L'), QByteArray(300, 'M')}
-                                    << QByteArrayList{QByteArray(490, 'P')};
-        QTest::newRow("a burst over many records") << many << many;
-    }
-    void sameBytes()
-    {
-        QFETCH(QByteArrayList, fromTls);
-        QFETCH(QByteArrayList, fromPlain);
-        GatewayLimits limits;
-        limits.lineRate = 0;
-        Gateway gw;
-        QVERIFY(gw.start(limits));
-        // carol is first in the channel, so she is its operator.
-        Client &carol = gw.add("carol");
-        QVERIFY(carol.login());
-        TlsFront front(*m_context, gw.server->serverPort());
-        TlsClient bob(front.port(), "bob", m_ca, QSsl::SecureProtocols);
-        QVERIFY(bob.encrypted());
-        bob.write(loginBytes("bob", "pw"), 1000);
-        QVERIFY(bob.waitFor(welcome("bob")));
-
-        for (const QByteArray &text : fromTls)
-            bob.write(text + "\r\n", 4096);
-        for (const QByteArray &text : fromPlain)
-            carol.write(text + "\r\n");
-        const auto fromCarol = [](const QByteArray &text) { return "1005 TALK carol 0002 \"" + text + "\"\r\n"; };
-        QVERIFY(carol.waitFor(talk("bob", fromTls.last())));
-        QVERIFY(bob.waitFor(fromCarol(fromPlain.last())));
-        for (const QByteArray &text : fromTls)
-            QVERIFY(carol.received.contains(talk("bob", text)));
-        for (const QByteArray &text : fromPlain)
-            QVERIFY(bob.received.contains(fromCarol(text)));
-
-        // Nothing left in flight: the gateway answers a request after all of the above.
-        bob.write("/whois\r\n", 100);
-        QVERIFY(bob.waitFor(kDrainMarker));
-        const TlsFront::Link &link = *front.links[0];
-        QCOMPARE(link.toGateway, bob.sent);
-        QCOMPARE(bob.received, link.fromGateway);
-    }
-
-    // Something that is not a TLS client fails only its own connection: it is
-    // closed promptly, while a TLS user goes on chatting.
-    void notTls_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("end");
-
-        QByteArray random(3000, Qt::Uninitialized);
-        quint32 seed = 12345;
-        for (char &c : random) {
-            seed = seed * 1103515245 + 12345;
-            c = char(seed >> 16);
-        }
-        QTest::newRow("plain chat login") << loginBytes("mallory", "pw") << QStringLiteral("failed: TLS handshake failed");
-        QTest::newRow("HTTP request") << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << QStringLiteral("failed: TLS handshake failed");
-        QTest::newRow("random bytes") << random << QStringLiteral("failed: TLS handshake failed");
-        QTest::newRow("handshake record with a huge length")
-                << QByteArray("\x16\x03\x01\xff\xff\x01\x00\xff\xfb", 9) + QByteArray(500, '\x03')
-                << QStringLiteral("failed: TLS handshake failed");
-        QTest::newRow("SSL 2 hello") << QByteArray("\x80\x2e\x01\x00\x02\x00\x15\x00\x00\x00\x10", 11)
-                                             + QByteArray(37, '\x01')
-                                     << QStringLiteral("failed: TLS handshake failed");
-        QTest::newRow("nothing, then close") << QByteArray() << QStringLiteral("disconnected");
-    }
-    void notTls()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, end);
-        Gateway gw;
-        QVERIFY(gw.start());
-        TlsFront front(*m_context, gw.server->serverPort());
-        TlsClient alice(front.port(), "alice", m_ca, QSsl::SecureProtocols);
-        QVERIFY(alice.encrypted());
-        alice.write(loginBytes("alice", "pw"), 1000);
-        QVERIFY(alice.waitFor(welcome("alice")));
-
-        QTcpSocket raw;
-        QByteArray answer;
-        QObject::connect(&raw, &QTcpSocket::readyRead, [&] { answer += raw.readAll(); });
-        raw.connectToHost(QHostAddress::LocalHost, front.port());
-        QVERIFY(raw.waitForConnected(kTimeout));
-        if (bytes.isEmpty()) {
-            QTest::qWait(50);
-            raw.disconnectFromHost();
-        } else {
-            raw.write(bytes);
-        }
-        QVERIFY(QTest::qWaitFor([&] { return raw.state() == QAbstractSocket::UnconnectedState; }, kTimeout));
-        QVERIFY(QTest::qWaitFor([&] { return front.ends().size() == 1; }, kTimeout));
-        QVERIFY2(front.ends().first().startsWith(end), qPrintable(front.ends().first()));
-        // At most a TLS alert came back, never chat text.
-        QVERIFY2(answer.isEmpty() || answer.startsWith('\x15'), answer.toHex().constData());
-
-        alice.write("/whois\r\n", 100);
-        QVERIFY(alice.waitFor(kDrainMarker));
-    }
-
-    // A TLS user who leaves: with close-notify, or just by closing the socket.
-    // Either way it is an ordinary disconnect, never a TLS failure.
-    void userLeaves_data()
-    {
-        QTest::addColumn<bool>("closeNotify");
-        QTest::addColumn<QString>("end");
-
-        QTest::newRow("with close-notify") << true << QStringLiteral("close-notify");
-        QTest::newRow("socket closed without close-notify") << false << QStringLiteral("disconnected");
-    }
-    void userLeaves()
-    {
-        QFETCH(bool, closeNotify);
-        QFETCH(QString, end);
-        Gateway gw;
-        QVERIFY(gw.start());
-        Client &carol = gw.add("carol");
-        QVERIFY(carol.login());
-        TlsFront front(*m_context, gw.server->serverPort());
-        TlsClient bob(front.port(), "bob", m_ca, QSsl::SecureProtocols);
-        QVERIFY(bob.encrypted());
-        bob.write(loginBytes("bob", "pw"), 1000);
-        QVERIFY(bob.waitFor(welcome("bob")));
-        QVERIFY(carol.waitFor(joinLineFor("bob")));
-        if (closeNotify) {
-            bob.socket.disconnectFromHost();
-        } else {
-            bob.socket.abort();
-        }
-        QVERIFY(QTest::qWaitFor([&] { return front.ends().size() == 1; }, kTimeout));
-        QCOMPARE(front.ends().first(), end);
-        QVERIFY(carol.waitFor("1003 LEAVE bob"));
-    }
-
-private:
-    static QByteArray joinLineFor(const QByteArray &name) { return "1002 JOIN " + name; }
 };
 
 QTEST_GUILESS_MAIN(tst_secure_tls)

@@ -2,7 +2,9 @@
 // The login dialog's "Remember password" against a real Secret Service on a
 // private session bus (run by run.sh, once without a keyring and once beside
 // a GNOME Keyring daemon): remembered after the gateway accepted the login,
-// filled in next time, deleted when the box is turned off.
+// filled in next time, deleted when the box is turned off. Pictures of the
+// dialog in each run, under a light and a dark palette, go to screenshots/
+// under the build folder.
 #include "GatewayServer.h"
 #include "gui/ChatWindow.h"
 #include "settings/PasswordKeyring.h"
@@ -11,7 +13,10 @@
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QLabel>
+#include <QPainter>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QToolTip>
 
 namespace {
 
@@ -157,6 +162,69 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(caption(w), QStringLiteral("Lobby  (1)"), 10000);
         QVERIFY(!third.checked);
         QCOMPARE(third.password, QString());
+    }
+
+    void pictures_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void pictures()
+    {
+        QFETCH(bool, dark);
+        const QPalette systemPalette = QApplication::palette();
+        QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+        const bool present = keyringIs("present");
+        TorvalMain w;
+        QImage picture;
+        onModal("frmServers", [](QWidget *picker) {
+            control<QLineEdit>(picker, "txtserver")->setText(QStringLiteral("127.0.0.1"));
+            control<QPushButton>(picker, "Command1")->click();
+        });
+        onModal("FrmLogin", [&](QWidget *dialog) {
+            auto *box = control<QCheckBox>(dialog, "RememberPassword");
+            QTest::qWaitFor([&] { return present ? box->isEnabled() : box->text().contains(QStringLiteral("no keyring")); },
+                            10000);
+            control<QLineEdit>(dialog, "UserNamet")->setText(QStringLiteral("alice"));
+            control<QLineEdit>(dialog, "PassWordt")->setText(QStringLiteral("s3cret"));
+            if (present)
+                box->setChecked(true);
+            picture = dialog->grab().toImage();
+            if (!present) {
+                // The reason, as the box's tool tip shows it, below the dialog.
+                QToolTip::showText(box->mapToGlobal(QPoint(box->width() / 3, box->height())), box->toolTip(), box);
+                QWidget *tip = nullptr;
+                QTest::qWaitFor([&] {
+                    for (QWidget *top : QApplication::topLevelWidgets())
+                        if (top->inherits("QTipLabel") && top->isVisible())
+                            tip = top;
+                    return tip != nullptr;
+                });
+                if (tip) {
+                    const QImage tipPicture = tip->grab().toImage();
+                    QImage both(qMax(picture.width(), 24 + tipPicture.width()), picture.height() + tipPicture.height() + 4,
+                                QImage::Format_RGB32);
+                    both.fill(QApplication::palette().color(QPalette::Window));
+                    QPainter painter(&both);
+                    painter.drawImage(0, 0, picture);
+                    painter.drawImage(24, picture.height() + 4, tipPicture);
+                    picture = both;
+                }
+                QToolTip::hideText();
+            }
+            static_cast<QDialog *>(dialog)->reject();
+        }, 15000);
+        w.controls().Connect->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!picture.isNull(), 15000);
+        QApplication::setPalette(systemPalette);
+        const QString bin = qEnvironmentVariable("VESK_BIN_DIR", QCoreApplication::applicationDirPath());
+        QDir out(bin + QStringLiteral("/.."));
+        QVERIFY(out.mkpath("screenshots") && out.cd("screenshots"));
+        const QString name = QStringLiteral("login-remember-%1-%2.png")
+                                     .arg(present ? QStringLiteral("on") : QStringLiteral("nokeyring"),
+                                          dark ? QStringLiteral("dark") : QStringLiteral("light"));
+        QVERIFY(picture.save(out.filePath(name)));
     }
 
     void aRefusedLoginIsNotRemembered()

@@ -1,39 +1,17 @@
 // SPDX-License-Identifier: MIT
 // An OpenSSL TLS client over memory buffers, to drive a server TlsSession
-// without sockets (tests and benchmarks), and the gateway's test certificate.
+// without sockets (tests and benchmarks).
 #pragma once
 
 #include "TlsServer.h"
 
 #include <QByteArray>
-#include <QDir>
-#include <QFileInfo>
-#include <QProcess>
-#include <QString>
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
 namespace TlsTest {
-
-// The repository's scripts folder, found from this file's own path.
-inline QString scriptsDir()
-{
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../scripts"));
-}
-
-// Makes gateway-cert.pem and gateway-key.pem in dir with scripts/make-cert.sh.
-inline bool makeCertificate(const QString &dir, QString *certFile, QString *keyFile, int days = 30)
-{
-    QProcess process;
-    process.start(QStringLiteral("bash"), {scriptsDir() + QStringLiteral("/make-cert.sh"), dir, QString::number(days)});
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return false;
-    *certFile = dir + QStringLiteral("/gateway-cert.pem");
-    *keyFile = dir + QStringLiteral("/gateway-key.pem");
-    return QFileInfo::exists(*certFile) && QFileInfo::exists(*keyFile);
-}
 
 struct MemoryClient
 {

@@ -3,10 +3,10 @@
 // are made at test time by the openssl command line in a temporary folder.
 #include "session/KnownHosts.h"
 #include "session/ServerTrust.h"
+#include "support/TestCerts.h"
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -52,23 +52,13 @@ class tst_servertrust : public QObject
 
     QTemporaryDir dir;
     QSslCertificate ca;
-    QString openssl;
     QByteArray serverHeard; // decrypted bytes the TLS server received
 
     QString file(const QString &name) const { return dir.filePath(name); }
 
     bool run(const QStringList &arguments, QByteArray *output = nullptr)
     {
-        QProcess process;
-        process.setWorkingDirectory(dir.path());
-        process.start(openssl, arguments);
-        if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-            qWarning() << "openssl" << arguments << process.readAllStandardError();
-            return false;
-        }
-        if (output)
-            *output = process.readAllStandardOutput();
-        return true;
+        return TestCerts::openssl(dir.path(), arguments, output);
     }
 
     // A self-signed certificate for the given names (a CA when isCa).
@@ -160,8 +150,8 @@ private slots:
     void initTestCase()
     {
         qRegisterMetaType<TrustDecision>();
-        openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
-        QVERIFY2(!openssl.isEmpty(), "the openssl command is needed (scripts/setup.sh installs it)");
+        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty(),
+                 "the openssl command is needed (scripts/setup.sh installs it)");
         QVERIFY(QSslSocket::supportsSsl());
         QFile config(file("min.cnf"));
         QVERIFY(config.open(QIODevice::WriteOnly));
