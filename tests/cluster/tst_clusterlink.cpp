@@ -629,6 +629,53 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!b->lines.isEmpty() && b->lines.last() == "Lobby|alice|" + talk("alice", rounds), 5000);
         QCOMPARE(b->link->stats().duplicates, 0);
     }
+    // Another node announces a user with the name of a local one (it lost
+    // the name while stalled, or this node did): the world is asked first;
+    // a local user still there keeps the name and the announcement is
+    // ignored, one that went makes room for the other node's.
+    void announcedNameOfALocalUser_data()
+    {
+        QTest::addColumn<bool>("localGivesUp");
+        QTest::newRow("still held here: ignored") << false;
+        QTest::newRow("given up here: shown") << true;
+    }
+    void announcedNameOfALocalUser()
+    {
+        QFETCH(bool, localGivesUp);
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto a = node({server.url()}, "A");
+        auto b = node({server.url()}, "B");
+        joinEverywhere(*b, "bob", "Lobby", {a.get()});
+        a->link->userJoined("alice", "Lobby", "0010");
+        QSignalSpy contested(a->link.get(), &ClusterLink::nameContested);
+        if (localGivesUp) {
+            connect(a->link.get(), &ClusterLink::nameContested, this,
+                    [&a](const QByteArray &user) { a->link->userLeft(user, "Lobby", "0010"); });
+        }
+        joinEverywhere(*b, "ALICE", "Lobby", {});
+        QTRY_COMPARE_WITH_TIMEOUT(contested.size(), 1, 5000);
+        QCOMPARE(contested.first().first().toByteArray(), QByteArray("ALICE"));
+        QTest::qWait(200);
+        QCOMPARE(bool(a->link->findRemoteUser("alice")), localGivesUp);
+        QCOMPARE(a->roster.contains("+B|ALICE|Lobby"), localGivesUp);
+    }
+
+    // A name just won here: whoever another node still shows with it is
+    // stale and goes at once.
+    void claimedNameDropsStaleRemote()
+    {
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto a = node({server.url()}, "A");
+        auto b = node({server.url()}, "B");
+        joinEverywhere(*b, "alice", "Lobby", {a.get()});
+        a->link->nameClaimed("Alice");
+        QVERIFY(!a->link->findRemoteUser("alice"));
+        QCOMPARE(a->roster.last(), QByteArray("-B|alice|Lobby"));
+        a->link->nameClaimed("nobody");
+        QCOMPARE(a->roster.size(), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestClusterLink)
