@@ -283,7 +283,10 @@ private slots:
         // Not held back by the stopped one: every line, in order, while it stands still.
         for (Client *c : {&gw[0]["ra"], &gw[1]["rb"]}) {
             QVERIFY2(c->waitFor(last, 20000), c->name.constData());
-            QCOMPARE(c->received.count("TALK flooder"), qsizetype(flood.seq));
+            QVERIFY2(c->received.count("TALK flooder") == qsizetype(flood.seq),
+                     (QByteArray::number(c->received.count("TALK flooder")) + " lines; "
+                      + gw[0].log.join(u'\n').toUtf8() + gw[1].log.join(u'\n').toUtf8())
+                             .constData());
             qsizetype at = 0;
             for (quint64 i = 1; i <= flood.seq; i += 97) {
                 at = c->received.indexOf(talk("flooder", QByteArray::number(i)), at);
