@@ -329,6 +329,30 @@ private slots:
         if (claimAfterSwitch)
             QCOMPARE(claimNow(*other, carol), Claim::Taken);
     }
+    // The event loop stood still (the process was stopped): asked at once,
+    // before any timer ran, the registry gives up what is past its safe time.
+    void overdueNamesGoWhenAsked_data()
+    {
+        QTest::addColumn<int>("stallMs");
+        QTest::addColumn<bool>("lost");
+        QTest::newRow("stalled briefly") << 100 << false;
+        QTest::newRow("stalled past the safe time") << 1800 << true;
+    }
+    void overdueNamesGoWhenAsked()
+    {
+        QFETCH(int, stallMs);
+        QFETCH(bool, lost);
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto r = registry(server, "A", 2000);
+        QCOMPARE(claimNow(*r, "bob"), Claim::Won);
+        QSignalSpy lostNames(r.get(), &NameRegistry::namesLost);
+        QThread::msleep(stallMs);
+        QCOMPARE(r->holds("bob"), !lost);
+        r->expireOverdue();
+        QCOMPARE(lostNames.size(), lost ? 1 : 0);
+        QCOMPARE(r->heldCount(), lost ? 0 : 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestNameRegistry)
