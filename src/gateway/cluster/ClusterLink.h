@@ -44,7 +44,8 @@ struct ClusterSettings
 // All NATS calls run on a worker thread; what arrives is queued (bounded) and
 // handed to the thread that owns the link in batches, so a NATS outage never
 // blocks the gateway's event loop. Each channel has a subject that this node
-// subscribes to only while it has local members there; each node has a subject
+// subscribes to while it has local members there (and a few seconds after,
+// see idleSubscriptionMs); each node has a subject
 // for what is meant for it alone (whispers, snapshots); presence (joins,
 // leaves, heartbeats) goes on one subject that every node hears.
 //
