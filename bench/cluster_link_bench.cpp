@@ -7,6 +7,11 @@
 // With --gateways [lines per sender]: whole gateways instead of bare links,
 // 150 chat clients on real sockets in one channel, spread over three
 // clustered gateways, then the same 150 on one gateway alone.
+//
+// With --paced [lines/s] [seconds]: three clustered gateways, the senders on
+// the first, readers on the other two; input paced at lines/s (10,000 by
+// default), printing the cross-gateway latency p50/p99 and lines lost,
+// duplicated or reordered per sender.
 #include "ClusterLink.h"
 #include "GatewayServer.h"
 #include "NatsSupport.h"
@@ -248,6 +253,103 @@ int gatewaysMain(int argc, char **argv)
     return 0;
 }
 
+int pacedMain(int argc, char **argv)
+{
+    const int rate = argc > 2 ? QByteArray(argv[2]).toInt() : 10000;
+    const double seconds = argc > 3 ? QByteArray(argv[3]).toDouble() : 3.0;
+    const int senders = 8, readersPerGateway = 4, gateways = 3;
+    NatsTestServer nats;
+    if (NatsTestServer::program().isEmpty() || !nats.start()) {
+        std::printf("nats-server is missing or did not start; nothing measured\n");
+        return 0;
+    }
+    GatewayLimits limits;
+    limits.lineRate = 0;
+    limits.maxQueueBytes = 64 << 20;
+    std::vector<std::unique_ptr<GatewayServer>> servers;
+    for (int g = 0; g < gateways; ++g) {
+        servers.push_back(std::make_unique<GatewayServer>(limits));
+        servers.back()->listen(QHostAddress::LocalHost, 0);
+        servers.back()->joinCluster({nats.url()}, "paced" + QByteArray::number(g));
+    }
+    waitFor([&] {
+        return std::all_of(servers.begin(), servers.end(), [&](auto &s) {
+            return s->clusterLink()->isUp() && s->clusterLink()->peers().size() == size_t(gateways - 1);
+        });
+    }, 15000);
+    // Senders on the first gateway; only readers elsewhere count.
+    std::vector<qint64> crossLatencies, localLatencies;
+    qint64 lastReceiptNs = 0;
+    std::deque<BenchClient> clients;
+    const int users = senders + readersPerGateway * (gateways - 1);
+    for (int i = 0; i < users; ++i) {
+        BenchClient &c = clients.emplace_back();
+        const bool sender = i < senders;
+        c.name = (sender ? "s" : "u") + QByteArray::number(i);
+        c.bySender.resize(size_t(senders));
+        c.latencies = sender ? &localLatencies : &crossLatencies;
+        c.lastReceiptNs = &lastReceiptNs;
+        QObject::connect(&c.socket, &QTcpSocket::readyRead, [&c] { c.read(); });
+        const int g = sender ? 0 : 1 + (i - senders) % (gateways - 1);
+        c.socket.connectToHost(QHostAddress::LocalHost, servers[size_t(g)]->serverPort());
+        c.socket.write("\x03\x04\r\n\r\n" + c.name + "\r\npw\r\n");
+    }
+    waitFor([&] { return std::all_of(clients.begin(), clients.end(), [](auto &c) { return c.welcomed; }); }, 30000);
+    waitFor([&] { return servers[0]->clusterLink()->remoteMembers("Lobby").size() == size_t(users - senders); },
+            15000);
+    QTest::qWait(300);
+
+    const qint64 total = qint64(double(rate) * seconds);
+    qint64 sent = 0;
+    QTimer pacer;
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(&pacer, &QTimer::timeout, [&] {
+        const qint64 due = std::min(total, clock.nsecsElapsed() * rate / 1000000000);
+        for (; sent < due; ++sent) {
+            clients[size_t(sent % senders)].socket.write(QByteArray::number(sent / senders) + ' '
+                                                         + QByteArray::number(NatsSupport::monotonicNs()) + "\r\n");
+        }
+        if (sent >= total)
+            pacer.stop();
+    });
+    pacer.start(1);
+    const qint64 expected = total * readersPerGateway * (gateways - 1);
+    const auto crossReceived = [&] {
+        qint64 n = 0;
+        for (size_t i = size_t(senders); i < clients.size(); ++i)
+            n += clients[i].received;
+        return n;
+    };
+    waitFor([&] { return sent >= total && crossReceived() >= expected; }, int(seconds * 1000) + 60000);
+    const double inputSeconds = double(clock.nsecsElapsed()) / 1e9;
+    QTest::qWait(300);
+    qint64 lost = 0, duplicated = 0, reordered = 0;
+    for (size_t i = size_t(senders); i < clients.size(); ++i) {
+        for (size_t s = 0; s < size_t(senders); ++s) {
+            const Reader &r = clients[i].bySender[s];
+            const qint64 perSender = total / senders + (qint64(s) < total % senders ? 1 : 0);
+            lost += r.lost + (perSender - r.next);
+            duplicated += r.duplicated;
+            reordered += r.reordered;
+        }
+    }
+    std::printf("paced input %d lines/s for %.1f s (%lld lines from %d senders on gateway 1; %d readers on each of "
+                "gateways 2 and 3)\n",
+                rate, seconds, total, senders, readersPerGateway);
+    std::printf("cross-gateway: %lld of %lld deliveries; latency p50 %8.1f us, p99 %9.1f us; lost %lld, duplicated "
+                "%lld, reordered %lld\n",
+                crossReceived(), expected, double(percentile(crossLatencies, 0.50)) / 1000,
+                double(percentile(crossLatencies, 0.99)) / 1000, lost, duplicated, reordered);
+    std::printf("same gateway (senders reading each other): latency p50 %8.1f us, p99 %9.1f us\n",
+                double(percentile(localLatencies, 0.50)) / 1000, double(percentile(localLatencies, 0.99)) / 1000);
+    std::printf("all input and deliveries done in %.2f s; (one process, %d cores: clients, gateways and nats-server "
+                "share them)\n",
+                inputSeconds, QThread::idealThreadCount());
+    clients.clear();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -255,6 +357,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     if (argc > 1 && QByteArray(argv[1]) == "--gateways")
         return gatewaysMain(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--paced")
+        return pacedMain(argc, argv);
     const qint64 lines = argc > 1 ? QByteArray(argv[1]).toLongLong() : 20000;
     const int pacedRate = argc > 2 ? QByteArray(argv[2]).toInt() : 10000;
     if (NatsTestServer::program().isEmpty()) {

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, then fuzzes each for the given number of seconds
-# (default 20): fuzz_link (the link alone) and fuzz_reception (the whole main
-# window). New inputs go to a scratch corpus per target; the seeds in
-# fuzz/corpus are only read. A crash leaves its input in the build folder and fails.
+# (default 20): fuzz_link (the link alone), fuzz_reception (the whole main
+# window) and fuzz_cluster_message (what one gateway receives from another).
+# New inputs go to a scratch corpus per target; the seeds in fuzz/corpus and
+# fuzz/corpus-cluster are only read. A crash leaves its input in the build folder and fails.
 set -euo pipefail
 
 seconds="${1:-20}"
@@ -16,7 +17,7 @@ CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja \
   -DVESK_BUILD_FUZZ=ON -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
   >/dev/null
-cmake --build "$build" --target fuzz_link fuzz_reception -j "$jobs"
+cmake --build "$build" --target fuzz_link fuzz_reception fuzz_cluster_message -j "$jobs"
 
 cd "$build/fuzz"
 export QT_QPA_PLATFORM=offscreen
@@ -29,9 +30,13 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # Qt keeps font and style caches for the life of the process, which the leak
 # checker reports after almost every input; growth is caught by -rss_limit_mb.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
-for target in fuzz_link fuzz_reception; do
+for target in fuzz_link fuzz_reception fuzz_cluster_message; do
   corpus="$build/fuzz/corpus-$target"
   mkdir -p "$corpus"
+  seeds="$root/fuzz/corpus" dict="$root/fuzz/reception.dict"
+  if [ "$target" = fuzz_cluster_message ]; then
+    seeds="$root/fuzz/corpus-cluster" dict="$root/fuzz/cluster_message.dict"
+  fi
   echo "== $target"
   ./"$target" \
     -max_total_time="$seconds" \
@@ -39,6 +44,6 @@ for target in fuzz_link fuzz_reception; do
     -timeout=10 \
     -rss_limit_mb=2048 \
     -print_final_stats=1 \
-    -dict="$root/fuzz/reception.dict" \
-    "$corpus" "$root/fuzz/corpus"
+    -dict="$dict" \
+    "$corpus" "$seeds"
 done

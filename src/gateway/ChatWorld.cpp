@@ -120,6 +120,8 @@ void ChatWorld::admit(ClientConnection *connection, const QByteArray &name)
     m_scheduler.admit(connection);
     m_users.emplace(foldCase(user->name), std::move(owned));
     m_userByConnection.insert(connection, user);
+    if (m_link)
+        m_link->nameClaimed(user->name);
     connection->acceptLogin();
     log(connection, QStringLiteral("logged in as %1").arg(printable(user->name)));
 
@@ -160,6 +162,12 @@ Scheduler::WaitList *ChatWorld::handleLine(ClientConnection *connection, QByteAr
     User *user = m_userByConnection.value(connection);
     if (!user || user->nameLost)
         return nullptr;
+    // After the loop stood still the name may have expired before its check ran.
+    if (m_registry && !m_registry->holds(user->name)) {
+        m_registry->expireOverdue();
+        if (user->nameLost)
+            return nullptr;
+    }
     m_senderMustWait = false;
     runLine(user, line);
     return m_senderMustWait && user->channel ? &user->channel->waiting : nullptr;
@@ -372,6 +380,7 @@ void ChatWorld::attachCluster(ClusterLink *link, NameRegistry *registry)
     connect(registry, &NameRegistry::namesLost, this, &ChatWorld::dropLostNames);
     connect(registry, &NameRegistry::logMessage, this, &ChatWorld::logMessage);
     connect(link, &ClusterLink::logMessage, this, &ChatWorld::logMessage);
+    connect(link, &ClusterLink::nameContested, registry, &NameRegistry::expireOverdue);
     link->setSnapshotFilter([registry](const QByteArray &user) { return registry->holds(user); });
     link->setBanListProvider([this](const QByteArray &channel) { return m_bans.value(foldCase(channel)).values(); });
 

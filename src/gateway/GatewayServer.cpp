@@ -20,13 +20,15 @@ GatewayServer::GatewayServer(const GatewayLimits &limits, QObject *parent)
             [this](ClientConnection *connection) { m_listener.markLoggedIn(connection); });
 }
 
-QString GatewayServer::joinCluster(const QStringList &urls, const QByteArray &node, int nameTtlMs)
+QString GatewayServer::joinCluster(const QStringList &urls, const QByteArray &node, int nameTtlMs,
+                                   int maxPendingMessages)
 {
     if (m_link)
         return QStringLiteral("already in a cluster");
     ClusterSettings settings;
     settings.urls = urls;
     settings.node = node;
+    settings.maxPendingMessages = maxPendingMessages;
     auto link = std::make_unique<ClusterLink>(settings);
     if (const QByteArray problem = link->settingsProblem(); !problem.isEmpty())
         return QString::fromUtf8(problem);

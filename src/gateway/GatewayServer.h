@@ -47,7 +47,9 @@ public:
     // Joins the chat network of the NATS servers in urls as node; before
     // listen(). Connecting goes on in the background, for ever; an empty
     // string, or why the settings cannot work.
-    QString joinCluster(const QStringList &urls, const QByteArray &node, int nameTtlMs = 15000);
+    // maxPendingMessages: see ClusterSettings.
+    QString joinCluster(const QStringList &urls, const QByteArray &node, int nameTtlMs = 15000,
+                        int maxPendingMessages = ClusterSettings().maxPendingMessages);
     // Leaves the network without a goodbye, as a killed process would (tests).
     void abandonCluster();
     ClusterLink *clusterLink() const { return m_link.get(); }

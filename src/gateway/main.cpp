@@ -209,8 +209,13 @@ int main(int argc, char *argv[])
             QStringLiteral("This gateway's name in the chat network, unique there: 1 to 64 letters, digits, "
                            "'-' or '_'."),
             QStringLiteral("NAME"));
+    // For fault tests: a small queue makes this gateway fall behind the network at once.
+    QCommandLineOption clusterQueueOption(QStringLiteral("cluster-queue"),
+                                          QStringLiteral("Messages from the network waiting to be handled, at most."),
+                                          QStringLiteral("COUNT"), QStringLiteral("50000"));
+    clusterQueueOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({portOption, listenOption, accountsOption, hashOption, tlsOptions.port, tlsOptions.cert,
-                       tlsOptions.key, clusterOption, nodeOption});
+                       tlsOptions.key, clusterOption, nodeOption, clusterQueueOption});
     GatewayLimits limits;
     const std::vector<LimitOption> limitsOptions = limitOptions(limits);
     for (const LimitOption &limit : limitsOptions)
@@ -269,7 +274,13 @@ int main(int argc, char *argv[])
                 return 2;
             }
         }
-        const QString problem = server.joinCluster(urls, parser.value(nodeOption).toUtf8());
+        bool queueOk = false;
+        const int queue = parser.value(clusterQueueOption).toInt(&queueOk);
+        if (!queueOk || queue < 1) {
+            printToStderr(QStringLiteral("invalid --cluster-queue \"%1\"").arg(parser.value(clusterQueueOption)));
+            return 2;
+        }
+        const QString problem = server.joinCluster(urls, parser.value(nodeOption).toUtf8(), 15000, queue);
         if (!problem.isEmpty()) {
             printToStderr(QStringLiteral("cannot join the cluster: %1").arg(problem));
             return 2;

@@ -74,13 +74,14 @@ public:
     QString url() const { return QStringLiteral("nats://127.0.0.1:%1").arg(m_port); }
 
     // The server's counters (in_msgs, out_msgs ...) from its monitoring port.
-    QJsonObject varz() const
+    QJsonObject varz() const { return monitor("/varz"); }
+    QJsonObject monitor(const char *path) const
     {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_monitorPort);
         if (!socket.waitForConnected(1000))
             return {};
-        socket.write("GET /varz HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+        socket.write(QByteArray("GET ") + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
         QByteArray reply;
         while (socket.waitForReadyRead(1000))
             reply += socket.readAll();

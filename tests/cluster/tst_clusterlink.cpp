@@ -29,7 +29,8 @@ struct Node
 };
 
 std::unique_ptr<Node> node(const QStringList &urls, const char *name, int heartbeatMs = 200,
-                           int timeoutMs = 1500, int maxPending = 50000, int reconnectWaitMs = 250)
+                           int timeoutMs = 1500, int maxPending = 50000, int reconnectWaitMs = 250,
+                           int idleSubscriptionMs = 300)
 {
     auto n = std::make_unique<Node>();
     ClusterSettings settings;
@@ -40,6 +41,7 @@ std::unique_ptr<Node> node(const QStringList &urls, const char *name, int heartb
     settings.maxPendingMessages = maxPending;
     settings.reconnectWaitMs = reconnectWaitMs;
     settings.caughtUpAfterMs = 300;
+    settings.idleSubscriptionMs = idleSubscriptionMs;
     n->link = std::make_unique<ClusterLink>(settings);
     Node *raw = n.get();
     ClusterLink *link = n->link.get();
@@ -184,6 +186,7 @@ private slots:
                                           node({server.url()}, "B", 60000, 120000),
                                           node({server.url()}, "C", 60000, 120000)};
         QTRY_VERIFY_WITH_TIMEOUT(nodes[0]->link->isUp() && nodes[1]->link->isUp() && nodes[2]->link->isUp(), 5000);
+        QHash<Node *, QSet<QByteArray>> membersAt;
         for (const QString &entry : members) {
             const bool leave = entry.startsWith(u'-');
             const QString plain = leave ? entry.mid(1) : entry;
@@ -198,8 +201,13 @@ private slots:
                 at.link->userLeft(user, "Lobby", "0010");
                 for (Node *other : others)
                     QTRY_VERIFY_WITH_TIMEOUT(!other->link->findRemoteUser(user), 5000);
+                // Its last member gone, the node stops listening after a short while.
+                membersAt[&at].remove(user);
+                if (membersAt[&at].isEmpty())
+                    QTRY_VERIFY_WITH_TIMEOUT(!at.link->isSubscribed("Lobby"), 5000);
             } else {
                 joinEverywhere(at, user, "Lobby", others);
+                membersAt[&at].insert(user);
             }
         }
         QTest::qWait(300);
@@ -501,8 +509,15 @@ private slots:
 
     // A node whose loop falls behind drops, says so once, and recovers; the
     // sender is not held back.
+    void slowConsumerRecovers_data()
+    {
+        QTest::addColumn<int>("bursts");
+        QTest::newRow("one burst") << 1;
+        QTest::newRow("a second burst within the spell") << 2;
+    }
     void slowConsumerRecovers()
     {
+        QFETCH(int, bursts);
         NatsTestServer server;
         QVERIFY(server.start());
         auto a = node({server.url()}, "A");
@@ -513,19 +528,153 @@ private slots:
         for (int i = 0; i < lines; ++i)
             a->link->sendChannelLine("Lobby", "alice", talk("alice", i));
         QThread::msleep(1500); // B's loop (and A's: one thread here) stands still
+        if (bursts > 1) {
+            // The spell has begun; more is dropped before it ends: still one spell.
+            QTRY_COMPARE_WITH_TIMEOUT(b->slow, 1, 5000);
+            for (int i = 0; i < lines; ++i)
+                a->link->sendChannelLine("Lobby", "alice", talk("alice", lines + i));
+            QThread::msleep(100);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(b->slow, 1, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(b->caughtUp, 1, 5000);
-        QVERIFY(b->lines.size() < lines);
+        QVERIFY(b->lines.size() < lines * bursts);
         QCOMPARE(b->missing, QList<QByteArray>{"Lobby"});
         QVERIFY(b->link->stats().dropped > 0);
         qInfo("%lld of %d lines dropped while the loop stood still", b->link->stats().dropped, lines);
         // Back to normal: the next lines arrive, in order, without a new notice.
         const qsizetype before = b->lines.size();
+        const int next = lines * bursts;
         for (int i = 0; i < 10; ++i)
-            a->link->sendChannelLine("Lobby", "alice", talk("alice", lines + i));
+            a->link->sendChannelLine("Lobby", "alice", talk("alice", next + i));
         QTRY_COMPARE_WITH_TIMEOUT(b->lines.size(), before + 10, 5000);
-        QCOMPARE(b->lines.last(), "Lobby|alice|" + talk("alice", lines + 9));
+        QCOMPARE(b->lines.last(), "Lobby|alice|" + talk("alice", next + 9));
         QCOMPARE(b->slow, 1);
+    }
+    // A channel's last local member leaves: the node goes on listening for
+    // the idle time, delivering nothing, and takes the subscription up again
+    // as it is if a member comes back; after it, it stops listening.
+    void idleSubscriptionIsKeptAWhile_data()
+    {
+        QTest::addColumn<int>("backAfterMs"); // -1: never
+        QTest::addColumn<bool>("listenedThroughout");
+        QTest::newRow("back within the idle time") << 50 << true;
+        QTest::newRow("back after it") << 1200 << false;
+        QTest::newRow("never back") << -1 << false;
+    }
+    void idleSubscriptionIsKeptAWhile()
+    {
+        QFETCH(int, backAfterMs);
+        QFETCH(bool, listenedThroughout);
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto a = node({server.url()}, "A");
+        auto b = node({server.url()}, "B", 200, 1500, 50000, 250, 400);
+        joinEverywhere(*a, "alice", "Lobby", {b.get()});
+        joinEverywhere(*b, "bob", "Lobby", {a.get()});
+        const qint64 subscriptionsBefore = qint64(server.varz().value(QStringLiteral("subscriptions")).toDouble());
+        b->link->userLeft("bob", "Lobby", "0010");
+        QTRY_VERIFY_WITH_TIMEOUT(!a->link->findRemoteUser("bob"), 5000);
+        a->link->sendChannelLine("Lobby", "alice", talk("alice", 1)); // nobody on B to deliver it to
+        bool stoppedListening = false;
+        QElapsedTimer away;
+        away.start();
+        while (backAfterMs < 0 ? away.elapsed() < 1500 : away.elapsed() < backAfterMs) {
+            stoppedListening = stoppedListening || !b->link->isSubscribed("Lobby");
+            QTest::qWait(10);
+        }
+        QCOMPARE(stoppedListening, !listenedThroughout);
+        if (backAfterMs < 0) {
+            QTRY_COMPARE_WITH_TIMEOUT(qint64(server.varz().value(QStringLiteral("subscriptions")).toDouble()),
+                                      subscriptionsBefore - 1, 5000);
+            a->link->sendChannelLine("Lobby", "alice", talk("alice", 2));
+            QTest::qWait(300);
+            QVERIFY(b->lines.isEmpty());
+            return;
+        }
+        joinEverywhere(*b, "bob", "Lobby", {a.get()});
+        a->link->sendChannelLine("Lobby", "alice", talk("alice", 3));
+        QTRY_COMPARE_WITH_TIMEOUT(b->lines, QList<QByteArray>{"Lobby|alice|" + talk("alice", 3)}, 5000);
+        QCOMPARE(b->link->stats().gaps, 0);
+        QVERIFY(b->missing.isEmpty());
+    }
+
+    // Members come and go as fast as the loop turns, with and without an idle
+    // time: subscriptions made and ended in a burst never crash the client
+    // library, and the channel works afterwards.
+    void subscriptionChurn_data()
+    {
+        QTest::addColumn<int>("idleMs");
+        QTest::addColumn<int>("rounds");
+        QTest::newRow("ended at once") << 0 << 2000;
+        QTest::newRow("kept idle") << 5000 << 2000;
+    }
+    void subscriptionChurn()
+    {
+        QFETCH(int, idleMs);
+        QFETCH(int, rounds);
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto a = node({server.url()}, "A");
+        auto b = node({server.url()}, "B", 200, 1500, 50000, 250, idleMs);
+        joinEverywhere(*a, "alice", "Lobby", {b.get()});
+        for (int i = 0; i < rounds; ++i) {
+            b->link->userJoined("bob", "Lobby", "0010");
+            a->link->sendChannelLine("Lobby", "alice", talk("alice", i));
+            if (i % 50 == 0)
+                QTest::qWait(1); // let the lines and the worker's jobs run now and then
+            b->link->userLeft("bob", "Lobby", "0010");
+        }
+        joinEverywhere(*b, "bob", "Lobby", {a.get()});
+        a->link->sendChannelLine("Lobby", "alice", talk("alice", rounds));
+        QTRY_VERIFY_WITH_TIMEOUT(!b->lines.isEmpty() && b->lines.last() == "Lobby|alice|" + talk("alice", rounds), 5000);
+        QCOMPARE(b->link->stats().duplicates, 0);
+    }
+    // Another node announces a user with the name of a local one (it lost
+    // the name while stalled, or this node did): the world is asked first;
+    // a local user still there keeps the name and the announcement is
+    // ignored, one that went makes room for the other node's.
+    void announcedNameOfALocalUser_data()
+    {
+        QTest::addColumn<bool>("localGivesUp");
+        QTest::newRow("still held here: ignored") << false;
+        QTest::newRow("given up here: shown") << true;
+    }
+    void announcedNameOfALocalUser()
+    {
+        QFETCH(bool, localGivesUp);
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto a = node({server.url()}, "A");
+        auto b = node({server.url()}, "B");
+        joinEverywhere(*b, "bob", "Lobby", {a.get()});
+        a->link->userJoined("alice", "Lobby", "0010");
+        QSignalSpy contested(a->link.get(), &ClusterLink::nameContested);
+        if (localGivesUp) {
+            connect(a->link.get(), &ClusterLink::nameContested, this,
+                    [&a](const QByteArray &user) { a->link->userLeft(user, "Lobby", "0010"); });
+        }
+        joinEverywhere(*b, "ALICE", "Lobby", {});
+        QTRY_COMPARE_WITH_TIMEOUT(contested.size(), 1, 5000);
+        QCOMPARE(contested.first().first().toByteArray(), QByteArray("ALICE"));
+        QTest::qWait(200);
+        QCOMPARE(bool(a->link->findRemoteUser("alice")), localGivesUp);
+        QCOMPARE(a->roster.contains("+B|ALICE|Lobby"), localGivesUp);
+    }
+
+    // A name just won here: whoever another node still shows with it is
+    // stale and goes at once.
+    void claimedNameDropsStaleRemote()
+    {
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto a = node({server.url()}, "A");
+        auto b = node({server.url()}, "B");
+        joinEverywhere(*b, "alice", "Lobby", {a.get()});
+        a->link->nameClaimed("Alice");
+        QVERIFY(!a->link->findRemoteUser("alice"));
+        QCOMPARE(a->roster.last(), QByteArray("-B|alice|Lobby"));
+        a->link->nameClaimed("nobody");
+        QCOMPARE(a->roster.size(), 2);
     }
 };
 

@@ -16,19 +16,25 @@ using Claim = NameRegistry::Claim;
 
 namespace {
 
-std::unique_ptr<NameRegistry> registry(const NatsTestServer &server, const char *node, int ttlMs = 15000)
+std::unique_ptr<NameRegistry> registry(const QStringList &urls, const char *node, int ttlMs,
+                                       const QByteArray &bucket)
 {
     NameRegistrySettings settings;
-    settings.urls = {server.url()};
+    settings.urls = urls;
     settings.node = node;
     settings.ttlMs = ttlMs;
-    settings.bucket = "names_" + QByteArray::number(ttlMs);
+    settings.bucket = bucket;
     auto r = std::make_unique<NameRegistry>(settings);
     QObject::connect(r.get(), &NameRegistry::logMessage, [node](const QString &m) {
         qInfo("%s: %s", node, qPrintable(m));
     });
     r->start();
     return r;
+}
+
+std::unique_ptr<NameRegistry> registry(const NatsTestServer &server, const char *node, int ttlMs = 15000)
+{
+    return registry({server.url()}, node, ttlMs, "names_" + QByteArray::number(ttlMs));
 }
 
 // Claims and waits for the answer.
@@ -258,6 +264,94 @@ private slots:
         r.start();
         QCOMPARE(claimNow(r, "henry"), Claim::Unavailable);
         QVERIFY(!r.holds("henry"));
+    }
+    // Names expire after the bucket's time to live, chosen by whoever made
+    // the bucket: a node told a longer one keeps to the bucket's.
+    void bucketTimeToLiveIsKept_data()
+    {
+        QTest::addColumn<int>("creatorTtlMs");
+        QTest::addColumn<int>("ownTtlMs");
+        QTest::addColumn<qint64>("safeForMs");
+        QTest::newRow("bucket's shorter") << 2000 << 15000 << qint64(1600);
+        QTest::newRow("own shorter") << 15000 << 2000 << qint64(1600);
+        QTest::newRow("the same") << 5000 << 5000 << qint64(4000);
+    }
+    void bucketTimeToLiveIsKept()
+    {
+        QFETCH(int, creatorTtlMs);
+        QFETCH(int, ownTtlMs);
+        QFETCH(qint64, safeForMs);
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto creator = registry({server.url()}, "A", creatorTtlMs, "shared");
+        QCOMPARE(claimNow(*creator, "first"), Claim::Won);
+        auto late = registry({server.url()}, "B", ownTtlMs, "shared");
+        QCOMPARE(claimNow(*late, "second"), Claim::Won);
+        QCOMPARE(late->safeForMs(), safeForMs);
+        // Given up before the bucket could hand it to someone else.
+        QSignalSpy lost(late.get(), &NameRegistry::namesLost);
+        server.stop();
+        QVERIFY(lost.wait(int(safeForMs) + 1000));
+    }
+
+    // The first server goes away for good: the registry moves to the second
+    // with the connection, writes its names there, and keeps them.
+    void namesMoveToTheNextServer_data()
+    {
+        QTest::addColumn<bool>("claimAfterSwitch");
+        QTest::newRow("claimed before the switch") << false;
+        QTest::newRow("claimed after it") << true;
+    }
+    void namesMoveToTheNextServer()
+    {
+        QFETCH(bool, claimAfterSwitch);
+        NatsTestServer first, second;
+        QVERIFY(first.start());
+        QVERIFY(second.start());
+        // Long enough for a few claims timing out while the connection moves.
+        const int ttlMs = 4000;
+        auto r = registry({first.url(), second.url()}, "A", ttlMs, "moving");
+        QCOMPARE(claimNow(*r, "bob"), Claim::Won);
+        QSignalSpy lost(r.get(), &NameRegistry::namesLost);
+        first.stop();
+        // A claim sent while the connection moves may be answered late: each try a new name.
+        QByteArray carol;
+        for (int i = 0; claimAfterSwitch && carol.isEmpty() && i < 20; ++i) {
+            if (claimNow(*r, "carol" + QByteArray::number(i)) == Claim::Won)
+                carol = "CAROL" + QByteArray::number(i);
+        }
+        QCOMPARE(carol.isEmpty(), !claimAfterSwitch);
+        QTest::qWait(ttlMs + 1000);
+        QVERIFY2(lost.isEmpty(), lost.isEmpty() ? "" : lost.first().first().value<QList<QByteArray>>().join(' ').constData());
+        QVERIFY(r->holds("bob"));
+        auto other = registry({second.url()}, "B", ttlMs, "moving");
+        QCOMPARE(claimNow(*other, "bob"), Claim::Taken);
+        if (claimAfterSwitch)
+            QCOMPARE(claimNow(*other, carol), Claim::Taken);
+    }
+    // The event loop stood still (the process was stopped): asked at once,
+    // before any timer ran, the registry gives up what is past its safe time.
+    void overdueNamesGoWhenAsked_data()
+    {
+        QTest::addColumn<int>("stallMs");
+        QTest::addColumn<bool>("lost");
+        QTest::newRow("stalled briefly") << 100 << false;
+        QTest::newRow("stalled past the safe time") << 1800 << true;
+    }
+    void overdueNamesGoWhenAsked()
+    {
+        QFETCH(int, stallMs);
+        QFETCH(bool, lost);
+        NatsTestServer server;
+        QVERIFY(server.start());
+        auto r = registry(server, "A", 2000);
+        QCOMPARE(claimNow(*r, "bob"), Claim::Won);
+        QSignalSpy lostNames(r.get(), &NameRegistry::namesLost);
+        QThread::msleep(stallMs);
+        QCOMPARE(r->holds("bob"), !lost);
+        r->expireOverdue();
+        QCOMPARE(lostNames.size(), lost ? 1 : 0);
+        QCOMPARE(r->heldCount(), lost ? 0 : 1);
     }
 };
 

@@ -233,16 +233,13 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         static const QRegularExpression welcomed(QStringLiteral("Welcome to the Vesk Chat local gateway, ([^\"]*)\\."));
-        // One user stays on each gateway, so the lobby stays subscribed throughout.
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(gw[i].add("resident" + kNodes[i]).login());
+        // The lobby empties after every round, so its subscriptions come and go quickly.
         int rounds = 0;
         for (; rounds < 1000 && clock.elapsed() < 25000; ++rounds) {
             const QByteArray name = "racer" + QByteArray::number(rounds);
             std::vector<Client *> racers;
             for (Gateway &g : gw) {
-                while (g.clients.size() > 1)
-                    g.clients.pop_back();
+                g.clients.clear();
                 racers.push_back(&g.add(name));
             }
             for (Client *racer : racers)

@@ -185,6 +185,7 @@ public:
 
     void subscribe(const QByteArray &subject)
     {
+        destroyRetired(false);
         if (!m_connection || m_subscriptions.count(subject))
             return;
         natsSubscription *sub = nullptr;
@@ -199,20 +200,35 @@ public:
         m_subscriptions.emplace(subject, sub);
     }
 
+    // The library may still be delivering to a subscription it was just told
+    // to end; destroying it at once races with that (and crashed under
+    // churn), so it is destroyed a while later.
     void unsubscribe(const QByteArray &subject)
     {
+        destroyRetired(false);
         const auto it = m_subscriptions.find(subject);
         if (it == m_subscriptions.end())
             return;
         natsSubscription_Unsubscribe(it->second);
-        natsSubscription_Destroy(it->second);
+        m_retired.push_back({it->second, NatsSupport::monotonicNs()});
         m_subscriptions.erase(it);
+    }
+
+    // Destroys the subscriptions ended long enough ago, or all of them.
+    void destroyRetired(bool all)
+    {
+        const qint64 before = NatsSupport::monotonicNs() - kRetiredNs;
+        while (!m_retired.empty() && (all || m_retired.front().sinceNs < before)) {
+            natsSubscription_Destroy(m_retired.front().sub);
+            m_retired.pop_front();
+        }
     }
 
     void close()
     {
         if (!m_connection)
             return;
+        destroyRetired(true);
         for (auto &[subject, sub] : m_subscriptions)
             natsSubscription_Destroy(sub);
         m_subscriptions.clear();
@@ -227,11 +243,21 @@ public:
             natsConnection_FlushTimeout(m_connection, timeoutMs);
     }
 
+    qsizetype retiredCount() const { return qsizetype(m_retired.size()); }
+
 private:
+    struct Retired
+    {
+        natsSubscription *sub;
+        qint64 sinceNs;
+    };
+    static constexpr qint64 kRetiredNs = 2'000'000'000;
+
     NatsSupport::ConnectionSettings m_settings;
     Inbox *m_inbox;
     natsConnection *m_connection = nullptr;
     std::map<QByteArray, natsSubscription *> m_subscriptions;
+    std::deque<Retired> m_retired;
 };
 
 namespace {
@@ -276,10 +302,13 @@ ClusterLink::ClusterLink(ClusterSettings settings, QObject *parent)
             publish(NatsSupport::presenceSubject(), beat);
         }
         sweepPeers();
+        post([](NatsWorker &worker) { worker.destroyRetired(false); });
     });
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(m_settings.caughtUpAfterMs);
     connect(&m_quiet, &QTimer::timeout, this, &ClusterLink::noteDrops);
+    m_idleSweep.setInterval(qMax(20, m_settings.idleSubscriptionMs / 4));
+    connect(&m_idleSweep, &QTimer::timeout, this, &ClusterLink::dropIdleSubscriptions);
 }
 
 ClusterLink::~ClusterLink()
@@ -346,6 +375,7 @@ void ClusterLink::stop(bool sayBye)
     m_stopped = true;
     m_heartbeat.stop();
     m_quiet.stop();
+    m_idleSweep.stop();
     if (sayBye) {
         ClusterMessage bye;
         bye.kind = Kind::Bye;
@@ -353,15 +383,8 @@ void ClusterLink::stop(bool sayBye)
         post([](NatsWorker &worker) { worker.flush(500); });
     }
     m_inbox->detach();
-    NatsWorker *worker = std::exchange(m_worker, nullptr);
-    QThread *thread = m_thread;
-    QMetaObject::invokeMethod(m_workerContext, [worker, thread] {
-        delete worker;
-        thread->quit();
-    });
-    m_thread->wait();
-    delete m_workerContext;
-    delete m_thread;
+    NatsSupport::endWorkerThread(std::exchange(m_thread, nullptr), std::exchange(m_workerContext, nullptr),
+                                 [worker = std::exchange(m_worker, nullptr)] { delete worker; });
     m_inbox->release();
     m_inbox = nullptr;
     m_up = false;
@@ -503,6 +526,9 @@ void ClusterLink::handleMessage(const QByteArray &subject, const QByteArray &byt
     const ClusterMessage &m = *decoded.message;
     if (m.origin == m_settings.node && m.incarnation == m_incarnation)
         return;
+    // Late for a subscription already ended: its numbers are no longer followed.
+    if (subject.startsWith(NatsSupport::channelSubjectPrefix()) && !m_channelBySubject.contains(subject))
+        return;
     notePeer(m);
     if (!acceptSequence(subject, m))
         return;
@@ -590,7 +616,9 @@ bool ClusterLink::acceptSequence(const QByteArray &subject, const ClusterMessage
         ++m_stats.gaps;
         if (const auto channel = m_channelBySubject.constFind(subject);
             channel != m_channelBySubject.constEnd()) {
-            reportMissing(*channel);
+            // Nobody here to tell while the subscription is only idling.
+            if (m_localChannels.contains(foldCase(*channel)))
+                reportMissing(*channel);
         } else if (m.kind != Kind::Snapshot) {
             // Presence was lost: ask the sender for its users again.
             ClusterMessage request;
@@ -647,6 +675,14 @@ void ClusterLink::addRemote(const QByteArray &node, const QByteArray &user,
                             const QByteArray &channel, const QByteArray &flags)
 {
     const QByteArray key = foldCase(user);
+    if (m_localUsers.contains(key)) {
+        emit nameContested(user);
+        if (m_localUsers.contains(key)) {
+            emit logMessage(QStringLiteral("cluster: node %1 announces %2, a name held here; ignored")
+                                    .arg(QString::fromLatin1(node), QString::fromLatin1(user)));
+            return;
+        }
+    }
     if (const auto known = m_remoteUsers.constFind(key); known != m_remoteUsers.constEnd()) {
         if (known->node == node && foldCase(known->channel) == foldCase(channel)) {
             m_remoteUsers[key].flags = flags;
@@ -772,18 +808,15 @@ void ClusterLink::userJoined(const QByteArray &user, const QByteArray &channel,
         local.subject = NatsSupport::channelSubject(channel);
         m_channelBySubject.insert(local.subject, channel);
         const QByteArray subject = local.subject;
-        post([subject](NatsWorker &worker) { worker.subscribe(subject); });
+        // An idle subscription is taken up again as it is.
+        if (!m_idleSinceMs.remove(subject))
+            post([subject](NatsWorker &worker) { worker.subscribe(subject); });
         ClusterMessage request;
         request.kind = Kind::BanListRequest;
         request.channel = channel;
         publish(subject, request);
     }
-    ClusterMessage join;
-    join.kind = Kind::Join;
-    join.user = user;
-    join.channel = channel;
-    join.flags = flags;
-    publish(NatsSupport::presenceSubject(), join);
+    announce(Kind::Join, user, channel, flags);
 }
 
 void ClusterLink::userLeft(const QByteArray &user, const QByteArray &channel,
@@ -797,9 +830,35 @@ void ClusterLink::userLeft(const QByteArray &user, const QByteArray &channel,
     const QByteArray channelKey = foldCase(channel);
     const auto local = m_localChannels.find(channelKey);
     if (local != m_localChannels.end() && --local->members == 0) {
-        const QByteArray subject = local->subject;
-        m_channelBySubject.remove(subject);
+        // Lines keep arriving for a while, and are not delivered to anyone.
+        m_idleSinceMs.insert(local->subject, nowMs());
         m_localChannels.erase(local);
+        if (!m_idleSweep.isActive())
+            m_idleSweep.start();
+    }
+    announce(Kind::Leave, user, channel, flags);
+}
+
+void ClusterLink::announce(Kind kind, const QByteArray &user, const QByteArray &channel, const QByteArray &flags)
+{
+    ClusterMessage m;
+    m.kind = kind;
+    m.user = user;
+    m.channel = channel;
+    m.flags = flags;
+    publish(NatsSupport::presenceSubject(), m);
+}
+
+void ClusterLink::dropIdleSubscriptions()
+{
+    QList<QByteArray> expired;
+    for (auto it = m_idleSinceMs.cbegin(); it != m_idleSinceMs.cend(); ++it) {
+        if (nowMs() - *it >= m_settings.idleSubscriptionMs)
+            expired.append(it.key());
+    }
+    for (const QByteArray &subject : expired) {
+        m_idleSinceMs.remove(subject);
+        m_channelBySubject.remove(subject);
         // Numbers seen on it no longer tell anything: the next subscription starts afresh.
         for (auto it = m_lastSeq.begin(); it != m_lastSeq.end();) {
             if (it.key().subject == subject)
@@ -809,12 +868,8 @@ void ClusterLink::userLeft(const QByteArray &user, const QByteArray &channel,
         }
         post([subject](NatsWorker &worker) { worker.unsubscribe(subject); });
     }
-    ClusterMessage leave;
-    leave.kind = Kind::Leave;
-    leave.user = user;
-    leave.channel = channel;
-    leave.flags = flags;
-    publish(NatsSupport::presenceSubject(), leave);
+    if (m_idleSinceMs.isEmpty())
+        m_idleSweep.stop();
 }
 
 void ClusterLink::sendChannelLine(const QByteArray &channel, const QByteArray &author,
@@ -883,7 +938,16 @@ QList<QByteArray> ClusterLink::peers() const
     return nodes;
 }
 
+void ClusterLink::nameClaimed(const QByteArray &user)
+{
+    if (const auto stale = m_remoteUsers.constFind(foldCase(user)); stale != m_remoteUsers.constEnd()) {
+        const RemoteUser old = *stale;
+        removeRemote(old.node, old.name, old.channel);
+    }
+}
+
 bool ClusterLink::isSubscribed(const QByteArray &channel) const
 {
-    return m_localChannels.contains(foldCase(channel));
+    return m_localChannels.contains(foldCase(channel))
+            || m_idleSinceMs.contains(NatsSupport::channelSubject(channel));
 }

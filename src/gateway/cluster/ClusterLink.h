@@ -34,6 +34,9 @@ struct ClusterSettings
     // link drops what arrives and reports itself a slow consumer.
     int maxPendingMessages = 50000;
     int caughtUpAfterMs = 1000; // quiet time without drops that ends a slow spell
+    // A channel's subscription outlives its last local member this long, so
+    // users coming and going do not make and unmake subscriptions in a burst.
+    int idleSubscriptionMs = 5000;
 };
 
 // The gateway's link to the other gateways of one chat network, through NATS.
@@ -41,7 +44,8 @@ struct ClusterSettings
 // All NATS calls run on a worker thread; what arrives is queued (bounded) and
 // handed to the thread that owns the link in batches, so a NATS outage never
 // blocks the gateway's event loop. Each channel has a subject that this node
-// subscribes to only while it has local members there; each node has a subject
+// subscribes to while it has local members there (and a few seconds after,
+// see idleSubscriptionMs); each node has a subject
 // for what is meant for it alone (whispers, snapshots); presence (joins,
 // leaves, heartbeats) goes on one subject that every node hears.
 //
@@ -116,7 +120,11 @@ public:
     std::optional<RemoteUser> findRemoteUser(const QByteArray &name) const;
     QList<RemoteUser> remoteMembers(const QByteArray &channel) const; // in order of arrival here
     QList<QByteArray> peers() const;
+    // This node listens on the channel: it has members there, or had them lately.
     bool isSubscribed(const QByteArray &channel) const;
+    // A local user was just given this name in the network: anyone shown
+    // with it on another node is stale (that node lost it) and goes.
+    void nameClaimed(const QByteArray &user);
 
 signals:
     void lineForChannel(const QByteArray &channel, const QByteArray &author, const QByteArray &line);
@@ -125,6 +133,10 @@ signals:
                       const QByteArray &flags);
     void remoteLeft(const QByteArray &node, const QByteArray &user, const QByteArray &channel,
                     const QByteArray &flags);
+    // Another node announces a user with the name of a local user: the world
+    // checks at once whether it still holds that name, and drops the local
+    // user if not; a local user still there keeps the name.
+    void nameContested(const QByteArray &user);
     void kicked(const QByteArray &channel, const QByteArray &op, const QByteArray &victim,
                 const QByteArray &line, bool ban);
     // Bans other nodes keep for a channel this node just entered.
@@ -189,6 +201,9 @@ private:
     void sweepPeers();
     void reportMissing(const QByteArray &channel);
     void noteDrops();
+    void announce(ClusterMessage::Kind kind, const QByteArray &user, const QByteArray &channel,
+                  const QByteArray &flags);
+    void dropIdleSubscriptions();
     void startSlowSpell(const QString &why);
     void stop(bool sayBye);
     qint64 nowMs() const { return m_clock.elapsed(); }
@@ -205,6 +220,7 @@ private:
     QElapsedTimer m_clock;
     QTimer m_heartbeat;
     QTimer m_quiet; // ends a slow spell
+    QTimer m_idleSweep; // unsubscribes channels left without local members
 
     QThread *m_thread = nullptr;
     QObject *m_workerContext = nullptr; // lives on m_thread
@@ -213,7 +229,8 @@ private:
 
     QHash<QByteArray, LocalUser> m_localUsers;        // by folded name
     QHash<QByteArray, LocalChannel> m_localChannels;  // by folded name
-    QHash<QByteArray, QByteArray> m_channelBySubject;
+    QHash<QByteArray, QByteArray> m_channelBySubject; // also of idle subscriptions
+    QHash<QByteArray, qint64> m_idleSinceMs;          // subject -> when its last member left
     QHash<QByteArray, quint64> m_nextSeq;             // by subject
     QHash<StreamKey, quint64> m_lastSeq;
     QHash<QByteArray, Peer> m_peers;                  // by node

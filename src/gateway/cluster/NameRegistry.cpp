@@ -32,7 +32,10 @@ bool isConflict(natsStatus s, jsErrCode code = jsErrCode(0))
 class KvWorker
 {
 public:
-    explicit KvWorker(const NameRegistrySettings &settings) : m_settings(settings) {}
+    KvWorker(const NameRegistrySettings &settings, std::function<void(qint64)> bucketTtlKnown)
+        : m_settings(settings), m_bucketTtlKnown(std::move(bucketTtlKnown))
+    {
+    }
     ~KvWorker()
     {
         if (m_kv)
@@ -77,8 +80,10 @@ public:
     {
         if (m_kv || !m_js)
             return m_kv;
-        if (js_KeyValue(&m_kv, m_js, m_settings.bucket.constData()) == NATS_OK)
+        if (js_KeyValue(&m_kv, m_js, m_settings.bucket.constData()) == NATS_OK) {
+            readBucketTtl();
             return m_kv;
+        }
         m_kv = nullptr;
         kvConfig config;
         kvConfig_Init(&config);
@@ -87,25 +92,28 @@ public:
         config.TTL = int64_t(m_settings.ttlMs) * 1000000; // nanoseconds
         config.StorageType = js_FileStorage; // claims outlive a NATS restart
         const natsStatus s = js_CreateKeyValue(&m_kv, m_js, &config);
-        if (s == NATS_OK)
+        if (s == NATS_OK) {
+            readBucketTtl();
             return m_kv;
+        }
         m_kv = nullptr;
         m_lastError = NatsSupport::lastError(s);
         // Another node may have created it at the same moment.
         if (js_KeyValue(&m_kv, m_js, m_settings.bucket.constData()) != NATS_OK)
             m_kv = nullptr;
+        else
+            readBucketTtl();
         return m_kv;
     }
 
     NameRegistry::Claim claim(const QByteArray &key, uint64_t *revision)
     {
-        kvStore *store = kv();
-        if (!store)
-            return NameRegistry::Claim::Unavailable;
-        const natsStatus s = retried([&] {
+        const natsStatus s = onBucket([&](kvStore *store) {
             return kvStore_Create(revision, store, key.constData(), m_settings.node.constData(),
                                   int(m_settings.node.size()));
         });
+        if (s == NATS_INVALID_ARG)
+            return NameRegistry::Claim::Unavailable;
         if (s == NATS_OK)
             return NameRegistry::Claim::Won;
         m_lastError = NatsSupport::lastError(s);
@@ -113,19 +121,28 @@ public:
     }
 
     // New revision, or 0; *conflict when someone else wrote the key since.
+    // A key that is gone altogether (the server the gateways moved to never
+    // had it) is written afresh, only if still absent.
     quint64 update(const QByteArray &key, quint64 last, bool *conflict)
     {
         *conflict = false;
-        kvStore *store = kv();
-        if (!store)
-            return 0;
         uint64_t revision = 0;
-        const natsStatus s = retried([&] {
+        natsStatus s = onBucket([&](kvStore *store) {
             return kvStore_Update(&revision, store, key.constData(), m_settings.node.constData(),
                                   int(m_settings.node.size()), last);
         });
         if (s == NATS_OK)
             return revision;
+        if (s == NATS_INVALID_ARG || !isConflict(s))
+            return 0;
+        if (isAbsent(key)) {
+            s = onBucket([&](kvStore *store) {
+                return kvStore_Create(&revision, store, key.constData(), m_settings.node.constData(),
+                                      int(m_settings.node.size()));
+            });
+            if (s == NATS_OK)
+                return revision;
+        }
         *conflict = isConflict(s);
         return 0;
     }
@@ -154,21 +171,69 @@ public:
     QByteArray takeError() { return std::exchange(m_lastError, {}); }
 
 private:
+    // Runs request on the bucket; when nothing answers for the bucket (the
+    // connection moved to a server without it), binds or creates it again
+    // once. NATS_INVALID_ARG: no bucket at all.
+    template <typename Request>
+    natsStatus onBucket(Request request)
+    {
+        kvStore *store = kv();
+        if (!store)
+            return NATS_INVALID_ARG;
+        natsStatus s = retried([&] { return request(store); });
+        if (s != NATS_NO_RESPONDERS && s != NATS_NOT_FOUND)
+            return s;
+        kvStore_Destroy(m_kv);
+        m_kv = nullptr;
+        store = kv();
+        if (!store)
+            return NATS_INVALID_ARG;
+        return retried([&] { return request(store); });
+    }
+
+    // The key has no value: never written here, expired, or deleted.
+    bool isAbsent(const QByteArray &key)
+    {
+        kvEntry *entry = nullptr;
+        const natsStatus s = kvStore_Get(&entry, m_kv, key.constData());
+        if (entry)
+            kvEntry_Destroy(entry);
+        return s == NATS_NOT_FOUND;
+    }
+
+    void readBucketTtl()
+    {
+        jsStreamInfo *info = nullptr;
+        jsErrCode code = jsErrCode(0);
+        const QByteArray stream = "KV_" + m_settings.bucket;
+        if (js_GetStreamInfo(&info, m_js, stream.constData(), nullptr, &code) != NATS_OK || !info)
+            return;
+        // The node that created the bucket chose its time to live.
+        if (info->Config && info->Config->MaxAge > 0)
+            m_bucketTtlKnown(info->Config->MaxAge / 1000000);
+        jsStreamInfo_Destroy(info);
+    }
+
     // A bucket created a moment ago may not listen yet: the request finds no
-    // responder. That passes within milliseconds.
+    // responder at once. That passes within milliseconds. An answer that took
+    // long (the connection was moving to another server) is not tried again here.
     template <typename Request>
     static natsStatus retried(Request request)
     {
+        qint64 startedNs = NatsSupport::monotonicNs();
         natsStatus s = request();
-        for (int i = 0; i < 5 && s == NATS_NO_RESPONDERS; ++i) {
+        for (int i = 0; i < 5 && s == NATS_NO_RESPONDERS && NatsSupport::monotonicNs() - startedNs < kQuickNs; ++i) {
             QThread::msleep(20);
+            startedNs = NatsSupport::monotonicNs();
             s = request();
         }
         return s;
     }
+    static constexpr qint64 kQuickNs = 200'000'000;
 
     NameRegistrySettings m_settings;
     QByteArray m_lastError;
+    std::function<void(qint64)> m_bucketTtlKnown;
     natsConnection *m_connection = nullptr;
     jsCtx *m_js = nullptr;
     kvStore *m_kv = nullptr;
@@ -182,6 +247,7 @@ NameRegistry::NameRegistry(NameRegistrySettings settings, QObject *parent)
     : QObject(parent), m_settings(std::move(settings))
 {
     m_settings.urls = NatsSupport::splitUrls(m_settings.urls);
+    m_ttlMs = m_settings.ttlMs;
     m_refreshTimer.setInterval(qMax(1, m_settings.ttlMs / 3));
     connect(&m_refreshTimer, &QTimer::timeout, this, &NameRegistry::refresh);
     m_deadlineTimer.setInterval(qBound(20, m_settings.ttlMs / 20, 250));
@@ -204,7 +270,24 @@ NameRegistry::~NameRegistry()
 qint64 NameRegistry::safeForMs() const
 {
     // A fifth of the time to live is left as margin for clocks and delays.
-    return m_settings.ttlMs - m_settings.ttlMs / 5;
+    return m_ttlMs - m_ttlMs / 5;
+}
+
+// Names expire after the bucket's time to live, whatever this node was told:
+// a shorter one is kept to, so a name is never thought safe after it expired.
+void NameRegistry::adoptBucketTtl(qint64 bucketTtlMs)
+{
+    const qint64 ttl = qMin<qint64>(m_settings.ttlMs, bucketTtlMs);
+    if (ttl == m_ttlMs)
+        return;
+    const qint64 shorterNs = (safeForMs() - (ttl - ttl / 5)) * 1000000;
+    m_ttlMs = ttl;
+    for (Held &held : m_held)
+        held.safeUntilNs -= shorterNs;
+    m_refreshTimer.setInterval(int(qMax<qint64>(1, m_ttlMs / 3)));
+    m_deadlineTimer.setInterval(int(qBound(qint64(20), m_ttlMs / 20, qint64(250))));
+    emit logMessage(QStringLiteral("names: the bucket keeps names for %1 ms; refreshing to match").arg(m_ttlMs));
+    checkDeadlines();
 }
 
 void NameRegistry::start()
@@ -212,7 +295,9 @@ void NameRegistry::start()
     if (m_started)
         return;
     m_started = true;
-    m_worker = new KvWorker(m_settings);
+    m_worker = new KvWorker(m_settings, [this](qint64 ttlMs) {
+        QMetaObject::invokeMethod(this, [this, ttlMs] { adoptBucketTtl(ttlMs); });
+    });
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("name-registry"));
     m_workerContext = new QObject;
@@ -239,15 +324,8 @@ void NameRegistry::stop()
     m_stopped = true;
     m_refreshTimer.stop();
     m_deadlineTimer.stop();
-    KvWorker *worker = std::exchange(m_worker, nullptr);
-    QThread *thread = m_thread;
-    QMetaObject::invokeMethod(m_workerContext, [worker, thread] {
-        delete worker;
-        thread->quit();
-    });
-    m_thread->wait();
-    delete m_workerContext;
-    delete m_thread;
+    NatsSupport::endWorkerThread(std::exchange(m_thread, nullptr), std::exchange(m_workerContext, nullptr),
+                                 [worker = std::exchange(m_worker, nullptr)] { delete worker; });
 }
 
 void NameRegistry::post(std::function<void(KvWorker &)> job)
@@ -363,6 +441,11 @@ void NameRegistry::onRefreshed(const QList<RefreshResult> &results)
     if (failed)
         emit logMessage(QStringLiteral("names: %1 names could not be refreshed").arg(failed));
     loseNames(taken, "taken over by another node");
+    checkDeadlines();
+}
+
+void NameRegistry::expireOverdue()
+{
     checkDeadlines();
 }
 

@@ -62,6 +62,9 @@ public:
 
     // How long a held name stays safe after a successful write.
     qint64 safeForMs() const;
+    // Gives up at once (namesLost) the names past their safe time, without
+    // waiting for the next check: after the event loop stood still.
+    void expireOverdue();
 
 signals:
     void claimFinished(const QByteArray &name, NameRegistry::Claim result);
@@ -90,6 +93,7 @@ private:
     void refresh();
     void onRefreshed(const QList<RefreshResult> &results);
     void checkDeadlines();
+    void adoptBucketTtl(qint64 bucketTtlMs);
     void loseNames(const QList<QByteArray> &keys, const char *why);
     void deleteKey(const QByteArray &key, quint64 revision, const QByteArray &name, bool announce);
     void stop();
@@ -98,6 +102,7 @@ private:
     bool m_started = false;
     bool m_stopped = false;
     bool m_refreshing = false;
+    qint64 m_ttlMs = 0; // the shorter of the settings' and the bucket's
     QThread *m_thread = nullptr;
     QObject *m_workerContext = nullptr;
     ClusterDetail::KvWorker *m_worker = nullptr;

@@ -3,6 +3,9 @@
 
 #include <nats/nats.h>
 
+#include <QObject>
+#include <QThread>
+
 #include <vector>
 
 namespace NatsSupport {
@@ -25,9 +28,14 @@ QByteArray foldCase(QByteArrayView name)
     return name.toByteArray().toLower();
 }
 
+QByteArrayView channelSubjectPrefix()
+{
+    return "vesk.chan.";
+}
+
 QByteArray channelSubject(QByteArrayView channelName)
 {
-    return "vesk.chan." + foldCase(channelName).toHex();
+    return channelSubjectPrefix().toByteArray() + foldCase(channelName).toHex();
 }
 
 QByteArray nodeSubject(QByteArrayView node)
@@ -91,6 +99,19 @@ QByteArray lastError(int status)
     if (text && *text)
         return QByteArray(text);
     return QByteArray(natsStatus_GetText(natsStatus(status)));
+}
+
+void endWorkerThread(QThread *thread, QObject *context, std::function<void()> finish)
+{
+    if (!thread)
+        return;
+    QMetaObject::invokeMethod(context, [thread, finish = std::move(finish)] {
+        finish();
+        thread->quit();
+    });
+    thread->wait();
+    delete context;
+    delete thread;
 }
 
 } // namespace NatsSupport

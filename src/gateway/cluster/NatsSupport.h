@@ -6,6 +6,10 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
+
+class QObject;
+class QThread;
 
 struct __natsOptions;
 typedef struct __natsOptions natsOptions;
@@ -23,6 +27,7 @@ QStringList splitUrls(const QStringList &arguments);
 // Subjects. Channel names are raw bytes, so they travel as the hex of their
 // case-folded form: one token whatever they contain.
 QByteArray channelSubject(QByteArrayView channelName);
+QByteArrayView channelSubjectPrefix();
 QByteArray nodeSubject(QByteArrayView node);
 QByteArray presenceSubject();
 
@@ -54,5 +59,9 @@ struct ConnectionSettings
 natsOptions *createOptions(const ConnectionSettings &settings, QByteArray *error);
 
 QByteArray lastError(int status);
+
+// Runs finish (which deletes the worker) on the worker thread, where the
+// worker's jobs run, then ends that thread and deletes it and context.
+void endWorkerThread(QThread *thread, QObject *context, std::function<void()> finish);
 
 } // namespace NatsSupport
