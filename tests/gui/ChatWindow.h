@@ -10,6 +10,7 @@
 #include "session/GatewayPort.h"
 #include "support/TestSupport.h"
 #include "ui/DisplayPane.h"
+#include "ui/PaneMarks.h"
 #include "ui/TorvalMain.h"
 #include "ui/TorvalMod1.h"
 
@@ -19,6 +20,8 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextLayout>
 
 // What every main-window test starts from: call reset() in init().
 struct WindowTestState {
@@ -56,6 +59,17 @@ public:
         whisperPane()->clear();
     }
 
+    // Logs in as Tester to the server (as 127.0.0.1) without the dialogs; false when it cannot connect.
+    bool login(const QString &password = QStringLiteral("s3cret"))
+    {
+        session()->setServerAddress(QStringLiteral("127.0.0.1"));
+        session()->setLoginName(QStringLiteral("Tester"));
+        session()->setLoginPassword(password);
+        if (!connectNow())
+            return false;
+        window.ProceedLogin();
+        return true;
+    }
     void startConnecting() { socket()->connectToHost(QHostAddress::LocalHost, server.port()); }
     bool connectNow()
     {
@@ -137,4 +151,40 @@ inline QString paneText(const QStringList &lines)
 inline bool caretAtEnd(const QPlainTextEdit *pane)
 {
     return pane->textCursor().position() == pane->document()->characterCount() - 1 && !pane->textCursor().hasSelection();
+}
+
+// The day the chat log's tests write on: every date-and-time reads 2026-03-14 09:05:07.
+inline void fixChatDay()
+{
+    setDateTimeClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(9, 5, 7)); });
+}
+// That day's chat log for 127.0.0.1, under the test's data folder.
+inline QString chatDayLogPath()
+{
+    return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/VeskChat/logs/127.0.0.1/2026-03-14.log");
+}
+inline QByteArray readChatDayLog()
+{
+    QFile file(chatDayLogPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// How the pane's line that ends with text is drawn: "muted" (earlier lines), "bold" (a mention), "plain",
+// "other", or "missing".
+inline QString lineDrawing(const QPlainTextEdit *pane, const QString &text)
+{
+    for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next()) {
+        if (!b.text().endsWith(text))
+            continue;
+        const auto formats = b.layout()->formats();
+        if (formats.isEmpty())
+            return QStringLiteral("plain");
+        const QTextCharFormat f = formats.first().format;
+        if (f.fontWeight() == QFont::Bold)
+            return QStringLiteral("bold");
+        if (f.foreground().color() == PaneMarks::mutedColour(pane->palette()) && f.fontItalic())
+            return QStringLiteral("muted");
+        return QStringLiteral("other");
+    }
+    return QStringLiteral("missing");
 }

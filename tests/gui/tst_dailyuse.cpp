@@ -6,7 +6,6 @@
 #include "log/ChatLog.h"
 #include "outgoing/PasteQueue.h"
 #include "settings/Settings.h"
-#include "ui/PaneMarks.h"
 #include "ui/PasteBar.h"
 #include "ui/SpellCheckLine.h"
 
@@ -15,55 +14,23 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QTextBlock>
-#include <QTextLayout>
 
 class tst_dailyuse : public QObject
 {
     Q_OBJECT
 
-    TestStore store;
-    FixedClock clock;
+    WindowTestState state;
 
-    static QString logPath()
+    // Logged in and in the Lobby, the window shown when asked to.
+    static bool inLobby(ChatWindow &w, bool shown)
     {
-        return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/VeskChat/logs/127.0.0.1/2026-03-14.log");
-    }
-    static QByteArray readLog()
-    {
-        QFile file(logPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    static void login(ChatWindow &w)
-    {
-        w.session()->setServerAddress(QStringLiteral("127.0.0.1"));
-        w.session()->setLoginName(QStringLiteral("Tester"));
-        w.session()->setLoginPassword(QStringLiteral("s3cret"));
-        QVERIFY(w.connectNow());
-        w.window.ProceedLogin();
-    }
-    static QTextBlock blockEndingWith(QPlainTextEdit *pane, const QString &text)
-    {
-        for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next())
-            if (b.text().endsWith(text))
-                return b;
-        return {};
-    }
-    // How a line is drawn: "muted", "bold" (a mention) or "plain".
-    static QString drawn(QPlainTextEdit *pane, const QString &text)
-    {
-        const QTextBlock b = blockEndingWith(pane, text);
-        if (!b.isValid())
-            return QStringLiteral("missing");
-        const auto formats = b.layout()->formats();
-        if (formats.isEmpty())
-            return QStringLiteral("plain");
-        const QTextCharFormat f = formats.first().format;
-        if (f.fontWeight() == QFont::Bold)
-            return QStringLiteral("bold");
-        if (f.foreground().color() == PaneMarks::mutedColour(pane->palette()) && f.fontItalic())
-            return QStringLiteral("muted");
-        return QStringLiteral("other");
+        if (!w.login())
+            return false;
+        w.server.send("1007 CHANNEL \"Lobby\"\r\n");
+        if (shown)
+            w.window.show();
+        return QTest::qWaitFor([&] { return w.chatPane()->toPlainText().contains(u"Joining Channel Lobby"); }) &&
+               (!shown || QTest::qWaitForWindowExposed(&w.window));
     }
     static PasteBar *bar(ChatWindow &w) { return w.window.pasteBar(); }
     static QString barText(ChatWindow &w) { return bar(w)->findChild<QLabel *>(QStringLiteral("pasteMessage"))->text(); }
@@ -85,9 +52,9 @@ class tst_dailyuse : public QObject
 private slots:
     void init()
     {
-        TestStore::clear();
-        QFile::remove(logPath());
-        setDateTimeClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(9, 5, 7)); });
+        state.reset();
+        QFile::remove(chatDayLogPath());
+        fixChatDay();
         QGuiApplication::clipboard()->clear();
     }
     void cleanup() { setDateTimeClockForTesting({}); }
@@ -122,7 +89,7 @@ private slots:
             SaveSetting(Keys::LogsReplay, replay);
         {
             ChatWindow run1;
-            login(run1);
+            QVERIFY(run1.login());
             run1.server.send("1007 CHANNEL \"Lobby\"\r\n1005 TALK bo 0010 \"hi tester\"\r\n");
             QTRY_VERIFY(run1.chatPane()->toPlainText().contains(QStringLiteral("hi tester")));
             run1.input()->setText(QStringLiteral("hello"));
@@ -131,15 +98,15 @@ private slots:
         const QByteArray run1Log = "2026-03-14 09:05:07 Joining Channel Lobby.\n"
                                    "2026-03-14 09:05:07 <bo> hi tester\n"
                                    "2026-03-14 09:05:07 <Tester> hello\n";
-        QTRY_COMPARE(readLog(), run1Log);
+        QTRY_COMPARE(readChatDayLog(), run1Log);
         if (!damage.isEmpty()) {
-            QFile file(logPath());
+            QFile file(chatDayLogPath());
             QVERIFY(file.open(QIODevice::Append));
             file.write(damage);
         }
 
         ChatWindow run2;
-        login(run2);
+        QVERIFY(run2.login());
         QTRY_VERIFY(replay == u"0" || run2.session()->isReplayReady());
         run2.server.send("1007 CHANNEL \"Lobby\"\r\n");
         QTRY_VERIFY(run2.chatPane()->toPlainText().contains(QStringLiteral("[12:34] Joining Channel Lobby.")));
@@ -148,13 +115,13 @@ private slots:
         QCOMPARE(lines.takeLast(), QStringLiteral("[12:34] Joining Channel Lobby."));
         QCOMPARE(lines, shown);
         for (const QString &line : shown)
-            QCOMPARE(drawn(run2.chatPane(), line), QStringLiteral("muted"));
-        QCOMPARE(drawn(run2.chatPane(), QStringLiteral("[12:34] Joining Channel Lobby.")), QStringLiteral("plain"));
+            QCOMPARE(lineDrawing(run2.chatPane(), line), QStringLiteral("muted"));
+        QCOMPARE(lineDrawing(run2.chatPane(), QStringLiteral("[12:34] Joining Channel Lobby.")), QStringLiteral("plain"));
         // A new mention in run 2 is still marked; the replayed one is not.
         run2.server.send("1005 TALK bo 0010 \"again tester\"\r\n");
-        QTRY_COMPARE(drawn(run2.chatPane(), QStringLiteral("<bo> again tester")), QStringLiteral("bold"));
+        QTRY_COMPARE(lineDrawing(run2.chatPane(), QStringLiteral("<bo> again tester")), QStringLiteral("bold"));
         // Only run 2's own lines were added to the log.
-        QTRY_COMPARE(readLog(), run1Log + damage + "2026-03-14 09:05:07 Joining Channel Lobby.\n"
+        QTRY_COMPARE(readChatDayLog(), run1Log + damage + "2026-03-14 09:05:07 Joining Channel Lobby.\n"
                                                    "2026-03-14 09:05:07 <bo> again tester\n");
     }
 
@@ -178,11 +145,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, lines);
         ChatWindow w;
-        login(w);
-        w.server.send("1007 CHANNEL \"Lobby\"\r\n");
-        QTRY_VERIFY(w.chatPane()->toPlainText().contains(QStringLiteral("Joining Channel Lobby")));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(inLobby(w, true));
         w.sent(); // the handshake
         w.input()->clear();
         QGuiApplication::clipboard()->setText(text);
@@ -225,11 +188,7 @@ private slots:
     void pasteCancelledSendsNothing()
     {
         ChatWindow w;
-        login(w);
-        w.server.send("1007 CHANNEL \"Lobby\"\r\n");
-        QTRY_VERIFY(w.chatPane()->toPlainText().contains(QStringLiteral("Joining Channel Lobby")));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(inLobby(w, true));
         w.sent();
         w.input()->setText(QStringLiteral("typed"));
         w.window.Text1_Paste(numbered(4));
@@ -244,9 +203,7 @@ private slots:
     void linkDropMidPasteReportsTheCount()
     {
         ChatWindow w;
-        login(w);
-        w.server.send("1007 CHANNEL \"Lobby\"\r\n");
-        QTRY_VERIFY(w.chatPane()->toPlainText().contains(QStringLiteral("Joining Channel Lobby")));
+        QVERIFY(inLobby(w, false));
         w.sent();
         w.window.pasteQueue()->setPace(2, 150);
         w.window.Text1_Paste(numbered(12));
@@ -281,7 +238,7 @@ private slots:
         SaveSetting(Keys::SpellLanguage, QStringLiteral("en_US"));
         ChatWindow w;
         QVERIFY2(w.window.spellChecker()->isEnabled(), qPrintable(w.window.spellChecker()->notice()));
-        login(w);
+        QVERIFY(w.login());
         w.server.send("1007 CHANNEL \"Lobby\"\r\n1001 USER bo 0010\r\n" + users);
         QTRY_COMPARE(w.entries().size(), users.isEmpty() ? 1 : 2);
         w.input()->setText(typed);

@@ -21,13 +21,6 @@ QStringList shortForm(const LogTail &tail)
         out.append(line.when.toString(QStringLiteral("ss ")) + line.text);
     return out;
 }
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
 } // namespace
 
 class tst_logtail : public QObject
