@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
 
 class tst_dailyuse : public QObject
 {
@@ -125,7 +126,7 @@ private slots:
                                                    "2026-03-14 09:05:07 <bo> again tester\n");
     }
 
-    // Several lines pasted by any of the ways to paste ask first, then go out
+    // Several lines pasted or dropped by any of the ways to paste ask first, then go out
     // one by one as typed lines would, in order, each echoed.
     void pasteOfManyLinesAsks_data()
     {
@@ -138,6 +139,9 @@ private slots:
         QTest::newRow("CR LF breaks") << "ctrl+v" << QStringLiteral("line 1\r\nline 2\r\nline 3") << 3;
         QTest::newRow("one line") << "ctrl+v" << QStringLiteral("just one\n") << 0;
         QTest::newRow("one line, menu") << "menu" << QStringLiteral("just one") << 0;
+        QTest::newRow("dropped, 3 lines") << "drop" << numbered(3) << 3;
+        QTest::newRow("dropped, one line") << "drop" << QStringLiteral("just one") << 0;
+        QTest::newRow("dropped, one line and its break") << "drop" << QStringLiteral("just one\r\n") << 0;
     }
     void pasteOfManyLinesAsks()
     {
@@ -153,6 +157,17 @@ private slots:
             QTest::keyClick(w.input(), Qt::Key_V, Qt::ControlModifier);
         } else if (how == u"shift+insert") {
             QTest::keyClick(w.input(), Qt::Key_Insert, Qt::ShiftModifier);
+        } else if (how == u"drop") {
+            QMimeData data;
+            data.setText(text);
+            // A drop goes where the drag entered.
+            QDragEnterEvent enter(QPoint(4, 4), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(w.input(), &enter);
+            QDropEvent drop(QPointF(4, 4), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(w.input(), &drop);
+            QVERIFY(drop.isAccepted());
+            if (lines > 0) // the source keeps what it dragged, as the bar may yet be cancelled
+                QCOMPARE(drop.dropAction(), Qt::CopyAction);
         } else {
             std::unique_ptr<QMenu> menu(w.window.spellCheckLine()->createContextMenu(QPoint(2, 2)));
             QAction *paste = nullptr;
@@ -174,6 +189,7 @@ private slots:
         QVERIFY(bar(w)->geometry().bottom() < w.input()->geometry().top());
         QVERIFY(w.window.rect().contains(bar(w)->geometry()));
         QTRY_VERIFY(bar(w)->findChild<QPushButton *>(QStringLiteral("pasteSend"))->hasFocus());
+        QCOMPARE(w.sent(), QByteArray()); // nothing before Send
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(!w.window.pasteQueue()->isRunning(), 5000);
         QCOMPARE(w.sent(), numberedSent(1, lines));
