@@ -201,18 +201,56 @@ private slots:
         QTRY_VERIFY(w.input()->hasFocus());
     }
 
+    // However long, a paste asks first, and cancelled sends nothing and keeps what was typed.
+    void pasteCancelledSendsNothing_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<QString>("question");
+        QTest::newRow("4 lines") << 4 << "Send 4 lines to Lobby?";
+        QTest::newRow("100,000 lines") << 100000 << "Send 100000 lines to Lobby?";
+    }
     void pasteCancelledSendsNothing()
     {
+        QFETCH(int, lines);
+        QFETCH(QString, question);
         ChatWindow w;
         QVERIFY(inLobby(w, true));
         w.sent();
         w.input()->setText(QStringLiteral("typed"));
-        w.window.Text1_Paste(numbered(4));
+        w.window.Text1_Paste(numbered(lines));
         QVERIFY(!bar(w)->isHidden());
+        QCOMPARE(barText(w), question);
+        QCOMPARE(w.sent(), QByteArray());
         QTest::keyClick(bar(w), Qt::Key_Escape);
         QVERIFY(bar(w)->isHidden());
         QCOMPARE(w.sent(), QByteArray());
         QCOMPARE(w.input()->text(), QStringLiteral("typed"));
+    }
+
+    // A pasted line with control characters goes out byte for byte as the same line typed and sent.
+    void controlCharactersGoAsTyped_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::newRow("tab") << QStringLiteral("a\tb");
+        QTest::newRow("start of heading") << QStringLiteral("\x01" "ACTION waves\x01");
+        QTest::newRow("colour escape") << QStringLiteral("\x1b[31mred\x1b[0m");
+        QTest::newRow("bell and delete") << QStringLiteral("ding\x07\x7f");
+        QTest::newRow("nul") << QStringLiteral("a") + QChar(0) + QStringLiteral("b");
+    }
+    void controlCharactersGoAsTyped()
+    {
+        QFETCH(QString, line);
+        ChatWindow w;
+        QVERIFY(inLobby(w, true));
+        w.sent();
+        w.input()->setText(line);
+        QTest::keyClick(w.input(), Qt::Key_Return);
+        const QByteArray typed = w.sent();
+        QVERIFY(typed.endsWith("\r\n"));
+        w.window.Text1_Paste(QStringLiteral("first\n") + line + QStringLiteral("\n"));
+        bar(w)->findChild<QPushButton *>(QStringLiteral("pasteSend"))->click();
+        QTRY_VERIFY(!w.window.pasteQueue()->isRunning());
+        QCOMPARE(w.sent(), "first\r\n" + typed);
     }
 
     // The link ends in the middle: the bar tells how many went out, and they are the ones the server got.

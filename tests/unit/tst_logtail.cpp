@@ -5,7 +5,11 @@
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 QByteArray stamped(int second, const QByteArray &text)
@@ -89,6 +93,46 @@ private slots:
             QCOMPARE(tail.why, QString());
         else
             QVERIFY2(tail.why.contains(why), qPrintable(tail.why));
+    }
+
+    // Another instance appends to the same log, a line in two writes, while it is read: each read
+    // gives at most the lines asked for, whole or cut where the writer was, and in the order written.
+    void readWhileAnotherInstanceWrites()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("2026-03-14.log"));
+        writeFile(path, stamped(0, "line 0\n"));
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            QFile file(path);
+            if (!file.open(QIODevice::Append))
+                return;
+            for (int i = 1; !done; ++i) {
+                file.write(stamped(i % 60, "line"));
+                file.flush();
+                file.write(' ' + QByteArray::number(i) + '\n');
+                file.flush();
+            }
+        });
+        const QRegularExpression shape(QStringLiteral("^line( (\\d+))?$"));
+        QStringList wrong;
+        for (int read = 0; read < 300 && wrong.isEmpty(); ++read) {
+            const LogTail tail = readLogTail(path, 5);
+            if (tail.lines.size() > 5)
+                wrong << QStringLiteral("%1 lines").arg(tail.lines.size());
+            long long last = -1;
+            for (size_t i = 0; i < tail.lines.size(); ++i) {
+                const QRegularExpressionMatch m = shape.match(tail.lines[i].text);
+                const bool cutHere = i + 1 == tail.lines.size(); // only the newest line may be cut
+                if (!m.hasMatch() || (!cutHere && (!m.hasCaptured(2) || m.captured(2).toLongLong() <= last)))
+                    wrong << tail.lines[i].text;
+                else if (m.hasCaptured(2))
+                    last = m.captured(2).toLongLong();
+            }
+        }
+        done = true;
+        writer.join();
+        QCOMPARE(wrong, QStringList());
     }
 
     void replayCount_data()
