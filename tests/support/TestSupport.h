@@ -31,6 +31,24 @@ private:
     QTemporaryDir m_dir;
 };
 
+// The shown top-level window of class T, or null.
+template <typename T>
+T *shownWindow()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *found = qobject_cast<T *>(w); found && found->isVisible())
+            return found;
+    }
+    return nullptr;
+}
+
+// For cleanup(): every window a test left open is closed, and the close handled.
+inline void closeAllWindows()
+{
+    QApplication::closeAllWindows();
+    QTest::qWait(0);
+}
+
 // Finds a named child control of a window, failing loudly when it is missing.
 template <typename T>
 T *control(QWidget *window, const char *name)
