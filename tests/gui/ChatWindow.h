@@ -153,16 +153,23 @@ inline bool caretAtEnd(const QPlainTextEdit *pane)
     return pane->textCursor().position() == pane->document()->characterCount() - 1 && !pane->textCursor().hasSelection();
 }
 
-// The day the chat log's tests write on: every date-and-time reads 2026-03-14 09:05:07.
-inline void fixChatDay()
-{
-    setDateTimeClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(9, 5, 7)); });
-}
 // That day's chat log for 127.0.0.1, under the test's data folder.
 inline QString chatDayLogPath()
 {
     return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/VeskChat/logs/127.0.0.1/2026-03-14.log");
 }
+
+// For the chat log's tests: every date-and-time reads 2026-03-14 09:05:07 while this lives,
+// and reset() also removes that day's log.
+struct ChatDayState : WindowTestState {
+    ChatDayState() { setDateTimeClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(9, 5, 7)); }); }
+    ~ChatDayState() { setDateTimeClockForTesting({}); }
+    void reset()
+    {
+        WindowTestState::reset();
+        QFile::remove(chatDayLogPath());
+    }
+};
 inline QByteArray readChatDayLog()
 {
     QFile file(chatDayLogPath());

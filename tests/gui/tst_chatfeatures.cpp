@@ -10,16 +10,10 @@ class tst_chatfeatures : public QObject
 {
     Q_OBJECT
 
-    WindowTestState state;
+    ChatDayState state;
 
 private slots:
-    void init()
-    {
-        state.reset();
-        QFile::remove(chatDayLogPath());
-        fixChatDay();
-    }
-    void cleanup() { setDateTimeClockForTesting({}); }
+    void init() { state.reset(); }
 
     void logHoldsWhatThePanesShowButNoLogin()
     {

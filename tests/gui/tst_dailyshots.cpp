@@ -34,7 +34,7 @@ class tst_dailyshots : public QObject
 {
     Q_OBJECT
 
-    WindowTestState state;
+    ChatDayState state;
     QPalette systemPalette;
     QDir out;
 
@@ -52,16 +52,8 @@ private slots:
         systemPalette = QApplication::palette();
         QVERIFY(openScreenshotFolder(&out));
     }
-    void init()
-    {
-        state.reset();
-        fixChatDay();
-    }
-    void cleanup()
-    {
-        setDateTimeClockForTesting({});
-        QApplication::setPalette(systemPalette);
-    }
+    void init() { state.reset(); }
+    void cleanup() { QApplication::setPalette(systemPalette); }
 
     void pictures_data()
     {

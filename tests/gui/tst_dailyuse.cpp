@@ -20,7 +20,7 @@ class tst_dailyuse : public QObject
 {
     Q_OBJECT
 
-    WindowTestState state;
+    ChatDayState state;
 
     // Logged in and in the Lobby, the window shown when asked to.
     static bool inLobby(ChatWindow &w, bool shown)
@@ -54,11 +54,8 @@ private slots:
     void init()
     {
         state.reset();
-        QFile::remove(chatDayLogPath());
-        fixChatDay();
         QGuiApplication::clipboard()->clear();
     }
-    void cleanup() { setDateTimeClockForTesting({}); }
 
     // Run 1 chats and ends; run 2 logs in and sees what run 1 logged, muted,
     // between the two frame lines, not logged again and not marked as a mention.
