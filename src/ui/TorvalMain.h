@@ -37,6 +37,7 @@ class SpellCheckLine;
 class ShownLines;
 class frmAbout;
 class frmHelp;
+class QDropEvent;
 class QKeyEvent;
 
 // The one window in which all chatting happens. It is a thin shell over one
@@ -226,6 +227,8 @@ private:
     void prepareSpellCheck();
     // Paste keys, the middle button and the context menu's Paste; true when the paste was taken.
     bool Text1_PasteEvent(QEvent *event);
+    // Text dropped on the input line: several lines take the paste's road; true when the drop was taken.
+    bool Text1_Drop(QDropEvent *drop);
     void placePasteBar();
     void refreshSpellNames();
 

@@ -15,9 +15,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -84,6 +86,8 @@ bool TorvalMain::Text1_PasteEvent(QEvent *event)
     QString text;
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Paste)) {
         text = clipboard->text(QClipboard::Clipboard);
+    } else if (event->type() == QEvent::Drop) {
+        return Text1_Drop(static_cast<QDropEvent *>(event));
     } else if (event->type() == QEvent::MouseButtonRelease &&
                static_cast<QMouseEvent *>(event)->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
         text = clipboard->text(QClipboard::Selection);
@@ -93,6 +97,25 @@ bool TorvalMain::Text1_PasteEvent(QEvent *event)
     // A line without a break is pasted by the input line itself, as always.
     if (Text1->isReadOnly() || !hasLineBreak(text))
         return false;
+    Text1_Paste(text);
+    return true;
+}
+
+bool TorvalMain::Text1_Drop(QDropEvent *drop)
+{
+    const QMimeData *data = drop->mimeData();
+    // A drag within the input line, or of text without a line break, is left to the input line, as always.
+    if (Text1->isReadOnly() || !data || !data->hasText() || drop->source() == Text1)
+        return false;
+    const QString text = data->text();
+    if (!hasLineBreak(text))
+        return false;
+    // The drag left its steady caret at the drop point: leaving puts the blinking one back.
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(Text1, &leave);
+    // A copy: the source keeps its text, since the bar may yet be cancelled.
+    drop->setDropAction(Qt::CopyAction);
+    drop->accept();
     Text1_Paste(text);
     return true;
 }

@@ -2,12 +2,10 @@
 // Chat sessions without a window, on the local gateway over TCP: the login,
 // typed lines and commands, the user list, a lost link and reconnecting,
 // and two sessions in one process that share nothing.
-#include "GatewayServer.h"
 #include "outgoing/CommandLines.h"
 #include "reception/RosterModel.h"
 #include "session/ChatLink.h"
-#include "session/ChatSession.h"
-#include "support/TestCore.h"
+#include "support/LocalGateway.h"
 
 #include <QSignalSpy>
 
@@ -49,12 +47,7 @@ struct Client {
 
     void login(quint16 port, const QString &name, const QString &password = QStringLiteral("pw"))
     {
-        session.setServerAddress(QStringLiteral("127.0.0.1"));
-        session.setPort(port);
-        session.setLoginName(name);
-        session.setLoginPassword(password);
-        session.open();
-        session.login();
+        loginSession(session, port, name, password);
     }
     QString channelLine() const { return QStringLiteral("chat channel: Joining Channel %1.").arg(session.CurrentChannel()); }
 };
@@ -65,32 +58,17 @@ class tst_chatsession : public QObject
 {
     Q_OBJECT
 
-    TestStore store;
-    FixedClock clock;
-    std::unique_ptr<GatewayServer> gateway;
-    quint16 port = 0;
-
-    void startGateway()
-    {
-        gateway = std::make_unique<GatewayServer>();
-        QVERIFY(gateway->listen(QHostAddress::LocalHost, port));
-        port = gateway->serverPort();
-    }
+    LocalGateway gateway;
 
 private slots:
-    void init()
-    {
-        TestStore::clear();
-        port = 0;
-        startGateway();
-    }
-    void cleanup() { gateway.reset(); }
+    void init() { QVERIFY(gateway.startFresh()); }
+    void cleanup() { gateway.stop(); }
 
     void loginEntersTheLobby()
     {
         Client alice;
         QSignalSpy joined(&alice.session, &ChatSession::channelJoined);
-        alice.login(port, "alice");
+        alice.login(gateway.port, "alice");
         QVERIFY(alice.session.IsConnected());
         QTRY_COMPARE(joined.size(), 1);
         QCOMPARE(joined.first().first().toString(), "Lobby");
@@ -104,9 +82,9 @@ private slots:
     void twoSessionsAreTwoUsers()
     {
         Client alice, bob;
-        alice.login(port, "alice");
+        alice.login(gateway.port, "alice");
         QTRY_COMPARE(alice.session.roster()->count(), 1);
-        bob.login(port, "bob");
+        bob.login(gateway.port, "bob");
         QTRY_COMPARE(bob.session.roster()->entries(), (QStringList{"alice ", "bob "}));
         QTRY_COMPARE(alice.session.roster()->entries(), (QStringList{"alice ", "bob "}));
         alice.shown.take();
@@ -151,8 +129,8 @@ private slots:
         QFETCH(QStringList, senderSees);
         QFETCH(QStringList, otherSees);
         Client alice, bob;
-        alice.login(port, "alice");
-        bob.login(port, "bob");
+        alice.login(gateway.port, "alice");
+        bob.login(gateway.port, "bob");
         QTRY_COMPARE(alice.session.roster()->count(), 2);
         QTRY_COMPARE(bob.session.roster()->count(), 2);
         alice.shown.take();
@@ -172,8 +150,8 @@ private slots:
     void commands()
     {
         Client alice, bob;
-        alice.login(port, "alice");
-        bob.login(port, "bob");
+        alice.login(gateway.port, "alice");
+        bob.login(gateway.port, "bob");
         QTRY_COMPARE(alice.session.roster()->count(), 2);
         QSignalSpy joined(&bob.session, &ChatSession::channelJoined);
         QVERIFY(bob.session.sendLine(channelLine("Trivia")));
@@ -199,9 +177,9 @@ private slots:
     {
         Client alice;
         QSignalSpy lost(&alice.session, &ChatSession::connectionLost);
-        alice.login(port, "alice");
+        alice.login(gateway.port, "alice");
         QTRY_COMPARE(alice.session.roster()->count(), 1);
-        gateway.reset();
+        gateway.server.reset();
         QTRY_COMPARE(lost.size(), 1);
         QTest::qWait(1500); // three watchdog periods
         QCOMPARE(lost.size(), 1);
@@ -220,14 +198,14 @@ private slots:
         QSignalSpy lost(&alice.session, &ChatSession::connectionLost);
         QSignalSpy reconnecting(&alice.session, &ChatSession::reconnecting);
         QSignalSpy reconnected(&alice.session, &ChatSession::reconnected);
-        alice.login(port, "alice");
+        alice.login(gateway.port, "alice");
         QTRY_COMPARE(alice.session.roster()->count(), 1);
-        gateway.reset();
+        gateway.server.reset();
         QTRY_COMPARE(reconnecting.size(), 1);
         QVERIFY(alice.session.isReconnecting());
         QCOMPARE(alice.session.roster()->count(), 0);
         QVERIFY(!alice.session.watchdog()->isActive());
-        startGateway();
+        QVERIFY(gateway.listen());
         QTRY_COMPARE_WITH_TIMEOUT(reconnected.size(), 1, 10000);
         QTRY_COMPARE(alice.session.roster()->entries(), QStringList{"alice "});
         QVERIFY(alice.session.watchdog()->isActive());

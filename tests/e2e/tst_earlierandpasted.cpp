@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Sessions on the local gateway without a window: the chat log's earlier
 // lines shown on logging in, and a paste sent line by line.
-#include "GatewayServer.h"
 #include "log/ChatLog.h"
 #include "outgoing/PasteQueue.h"
-#include "session/ChatSession.h"
-#include "support/TestCore.h"
+#include "support/LocalGateway.h"
 #include "time/Clock.h"
 
 #include <QTemporaryDir>
@@ -35,15 +33,7 @@ struct Client {
         QObject::connect(&session, &ChatSession::linesReady, &session, [this](const ShownLines &lines) { shown << record(lines); });
     }
     ~Client() { session.removeFilter(&log); }
-    void login(quint16 port, const QString &name)
-    {
-        session.setServerAddress(QStringLiteral("127.0.0.1"));
-        session.setPort(port);
-        session.setLoginName(name);
-        session.setLoginPassword(QStringLiteral("pw"));
-        session.open();
-        session.login();
-    }
+    void login(quint16 port, const QString &name) { loginSession(session, port, name); }
 };
 
 } // namespace
@@ -52,10 +42,7 @@ class tst_earlierandpasted : public QObject
 {
     Q_OBJECT
 
-    TestStore store;
-    FixedClock clock;
-    std::unique_ptr<GatewayServer> gateway;
-    quint16 port = 0;
+    LocalGateway gateway;
     std::unique_ptr<QTemporaryDir> logs;
 
     QByteArray readLog() const
@@ -67,16 +54,13 @@ class tst_earlierandpasted : public QObject
 private slots:
     void init()
     {
-        TestStore::clear();
-        gateway = std::make_unique<GatewayServer>();
-        QVERIFY(gateway->listen(QHostAddress::LocalHost, 0));
-        port = gateway->serverPort();
+        QVERIFY(gateway.startFresh());
         logs = std::make_unique<QTemporaryDir>();
         setDateTimeClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(9, 5, 7)); });
     }
     void cleanup()
     {
-        gateway.reset();
+        gateway.stop();
         setDateTimeClockForTesting({});
     }
 
@@ -102,7 +86,7 @@ private slots:
         QFETCH(QStringList, first);
         {
             Client alice(logs->path());
-            alice.login(port, QStringLiteral("alice"));
+            alice.login(gateway.port, QStringLiteral("alice"));
             QTRY_VERIFY(alice.shown.contains(QStringLiteral("info: Welcome to the Vesk Chat local gateway, alice.")));
             QCOMPARE(alice.session.sendTyped(QStringLiteral("hi carol")), ChatSession::TypedResult::Sent);
             alice.session.close();
@@ -112,7 +96,7 @@ private slots:
 
         Client carol(logs->path());
         carol.session.setReplay(logs->path(), count);
-        carol.login(port, QStringLiteral("carol"));
+        carol.login(gateway.port, QStringLiteral("carol"));
         QTRY_VERIFY(carol.shown.contains(QStringLiteral("info: Welcome to the Vesk Chat local gateway, carol.")));
         // The log is read while the link comes up: the channel line may come first or last.
         const QString joining = first.takeLast();
@@ -148,9 +132,9 @@ private slots:
         QFETCH(QString, paste);
         QFETCH(QStringList, received);
         Client alice(logs->path()), bob(logs->path());
-        alice.login(port, QStringLiteral("alice"));
+        alice.login(gateway.port, QStringLiteral("alice"));
         QTRY_VERIFY(alice.shown.contains(QStringLiteral("info: Welcome to the Vesk Chat local gateway, alice.")));
-        bob.login(port, QStringLiteral("bob"));
+        bob.login(gateway.port, QStringLiteral("bob"));
         QTRY_VERIFY(bob.shown.contains(QStringLiteral("info: Welcome to the Vesk Chat local gateway, bob.")));
         bob.shown.clear();
         alice.shown.clear();

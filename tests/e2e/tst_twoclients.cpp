@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Two real main windows on one local gateway over TCP: what one does, the
 // other sees.
-#include "GatewayServer.h"
 #include "gui/ChatWindow.h"
+#include "support/LocalGateway.h"
 
 namespace {
 void login(ChatWindow &client, const QString &name, const QString &password)
 {
-    answerConnectDialogs(name, password);
-    client.ui.Connect->click();
+    loginThroughDialogs(client.window, name, password);
 }
 
 void say(ChatWindow &client, const QString &text)
@@ -22,26 +21,12 @@ class tst_twoclients : public QObject
 {
     Q_OBJECT
 
-    WindowTestState state;
-    TestListFolder lists;
-    std::unique_ptr<GatewayServer> gateway;
+    LocalGateway gateway;
 
 private slots:
-    void initTestCase() { lists.write("Servers.txt", "127.0.0.1\r\n"); }
-
-    void init()
-    {
-        state.reset();
-        gateway = std::make_unique<GatewayServer>();
-        QVERIFY(gateway->listen(QHostAddress::LocalHost, 0));
-        setGatewayPortForTesting(gateway->serverPort());
-    }
-
-    void cleanup()
-    {
-        cancelPendingModalAnswers();
-        gateway.reset();
-    }
+    void initTestCase() { gateway.listServers("127.0.0.1\r\n"); }
+    void init() { QVERIFY(gateway.startFresh()); }
+    void cleanup() { gateway.stop(); }
 
     void chatBetweenTwoWindows()
     {

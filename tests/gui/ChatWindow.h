@@ -10,6 +10,7 @@
 #include "session/GatewayPort.h"
 #include "support/TestSupport.h"
 #include "ui/DisplayPane.h"
+#include "ui/PaneMarks.h"
 #include "ui/TorvalMain.h"
 #include "ui/TorvalMod1.h"
 
@@ -19,6 +20,8 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextLayout>
 
 // What every main-window test starts from: call reset() in init().
 struct WindowTestState {
@@ -63,6 +66,17 @@ public:
         whisperPane()->clear();
     }
 
+    // Logs in as Tester to the server (as 127.0.0.1) without the dialogs; false when it cannot connect.
+    bool login(const QString &password = QStringLiteral("s3cret"))
+    {
+        session()->setServerAddress(QStringLiteral("127.0.0.1"));
+        session()->setLoginName(QStringLiteral("Tester"));
+        session()->setLoginPassword(password);
+        if (!connectNow())
+            return false;
+        window.ProceedLogin();
+        return true;
+    }
     // Dials the test server the way Connect does, without its dialogs.
     void startConnecting()
     {
@@ -151,4 +165,47 @@ inline QString paneText(const QStringList &lines)
 inline bool caretAtEnd(const QPlainTextEdit *pane)
 {
     return pane->textCursor().position() == pane->document()->characterCount() - 1 && !pane->textCursor().hasSelection();
+}
+
+// That day's chat log for 127.0.0.1, under the test's data folder.
+inline QString chatDayLogPath()
+{
+    return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/VeskChat/logs/127.0.0.1/2026-03-14.log");
+}
+
+// For the chat log's tests: every date-and-time reads 2026-03-14 09:05:07 while this lives,
+// and reset() also removes that day's log.
+struct ChatDayState : WindowTestState {
+    ChatDayState() { setDateTimeClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(9, 5, 7)); }); }
+    ~ChatDayState() { setDateTimeClockForTesting({}); }
+    void reset()
+    {
+        WindowTestState::reset();
+        QFile::remove(chatDayLogPath());
+    }
+};
+inline QByteArray readChatDayLog()
+{
+    QFile file(chatDayLogPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// How the pane's line that ends with text is drawn: "muted" (earlier lines), "bold" (a mention), "plain",
+// "other", or "missing".
+inline QString lineDrawing(const QPlainTextEdit *pane, const QString &text)
+{
+    for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next()) {
+        if (!b.text().endsWith(text))
+            continue;
+        const auto formats = b.layout()->formats();
+        if (formats.isEmpty())
+            return QStringLiteral("plain");
+        const QTextCharFormat f = formats.first().format;
+        if (f.fontWeight() == QFont::Bold)
+            return QStringLiteral("bold");
+        if (f.foreground().color() == PaneMarks::mutedColour(pane->palette()) && f.fontItalic())
+            return QStringLiteral("muted");
+        return QStringLiteral("other");
+    }
+    return QStringLiteral("missing");
 }

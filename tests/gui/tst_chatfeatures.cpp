@@ -6,55 +6,19 @@
 #include "settings/Settings.h"
 #include "ui/FindBar.h"
 
-#include <QTextBlock>
-#include <QTextLayout>
-
 class tst_chatfeatures : public QObject
 {
     Q_OBJECT
 
-    TestStore store;
-    FixedClock clock;
-
-    static QString logPath()
-    {
-        return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/VeskChat/logs/127.0.0.1/2026-03-14.log");
-    }
-    static QByteArray readLog()
-    {
-        QFile file(logPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    static bool boldLine(QPlainTextEdit *pane, const QString &text)
-    {
-        for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next()) {
-            if (b.text().endsWith(text))
-                return !b.layout()->formats().isEmpty() && b.layout()->formats().first().format.fontWeight() == QFont::Bold;
-        }
-        return false;
-    }
-    static void login(ChatWindow &w)
-    {
-        w.session()->setServerAddress(QStringLiteral("127.0.0.1"));
-        w.session()->setLoginName(QStringLiteral("Tester"));
-        w.session()->setLoginPassword(QStringLiteral("s3cret"));
-        QVERIFY(w.connectNow());
-        w.window.ProceedLogin();
-    }
+    ChatDayState state;
 
 private slots:
-    void init()
-    {
-        TestStore::clear();
-        QFile::remove(logPath());
-        setDateTimeClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(9, 5, 7)); });
-    }
-    void cleanup() { setDateTimeClockForTesting({}); }
+    void init() { state.reset(); }
 
     void logHoldsWhatThePanesShowButNoLogin()
     {
         ChatWindow w;
-        login(w);
+        QVERIFY(w.login());
         const QByteArray longText(6000, 'x'); // the pane cuts it, the log keeps it whole
         w.server.send("1007 CHANNEL \"Lobby\"\r\n"
                       "1005 TALK bo 0010 \"" + longText + "\"\r\n"
@@ -76,24 +40,24 @@ private slots:
                                     "2026-03-14 09:05:07 welcome\n"
                                     "2026-03-14 09:05:07 <bo waves> \n"
                                     "2026-03-14 09:05:07 <Tester> hello\n";
-        QTRY_COMPARE_WITH_TIMEOUT(readLog(), expected, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(readChatDayLog(), expected, 3000);
         QTRY_VERIFY(w.server.received().contains("s3cret")); // the handshake went out, to the server only
-        QVERIFY(!readLog().contains("s3cret"));
+        QVERIFY(!readChatDayLog().contains("s3cret"));
     }
 
     void mentionLinesHighlighted()
     {
         ChatWindow w;
-        login(w);
+        QVERIFY(w.login());
         w.server.send("1005 TALK bo 0010 \"hi tester!\"\r\n"
                       "1005 TALK bo 0010 \"hi testers\"\r\n"
                       "1023 EMOTE cy 0010 \"pokes TESTER\"\r\n"
                       "1005 TALK Tester 0010 \"I am Tester\"\r\n");
         QTRY_VERIFY(w.chatPane()->toPlainText().contains(QStringLiteral("I am Tester")));
-        QVERIFY(boldLine(w.chatPane(), QStringLiteral("<bo> hi tester!")));
-        QVERIFY(!boldLine(w.chatPane(), QStringLiteral("<bo> hi testers")));
-        QVERIFY(boldLine(w.chatPane(), QStringLiteral("<cy pokes TESTER> ")));
-        QVERIFY(!boldLine(w.chatPane(), QStringLiteral("<Tester> I am Tester")));
+        QCOMPARE(lineDrawing(w.chatPane(), QStringLiteral("<bo> hi tester!")), QStringLiteral("bold"));
+        QVERIFY(lineDrawing(w.chatPane(), QStringLiteral("<bo> hi testers")) != u"bold");
+        QCOMPARE(lineDrawing(w.chatPane(), QStringLiteral("<cy pokes TESTER> ")), QStringLiteral("bold"));
+        QVERIFY(lineDrawing(w.chatPane(), QStringLiteral("<Tester> I am Tester")) != u"bold");
     }
 
     // Mentions are found in the text as received: a line the display rules
@@ -135,7 +99,7 @@ private slots:
         blocker.close();
         SaveSetting(Keys::LogsFolder, blocker.fileName());
         ChatWindow w;
-        login(w);
+        QVERIFY(w.login());
         w.server.send("1018 INFO \"one\"\r\n");
         QTRY_VERIFY(w.chatPane()->toPlainText().contains(QLatin1String(kLogPausedPrefix)));
         w.server.send("1018 INFO \"two\"\r\n");

@@ -34,21 +34,10 @@ class tst_dailyshots : public QObject
 {
     Q_OBJECT
 
-    WindowTestState state;
+    ChatDayState state;
     QPalette systemPalette;
     QDir out;
 
-    static QString logPath()
-    {
-        return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/VeskChat/logs/127.0.0.1/2026-03-14.log");
-    }
-    static void login(ChatWindow &w)
-    {
-        w.session()->setServerAddress(QStringLiteral("127.0.0.1"));
-        w.session()->setLoginPassword(QStringLiteral("pw"));
-        QVERIFY(w.connectNow());
-        w.window.ProceedLogin();
-    }
     void save(const QImage &image, const QString &name) { QVERIFY(image.save(out.filePath(name + ".png"))); }
     // The area of the window around a control, with a margin.
     static QImage around(ChatWindow &w, QRect area)
@@ -61,20 +50,10 @@ private slots:
     void initTestCase()
     {
         systemPalette = QApplication::palette();
-        const QByteArray bin = qgetenv("VESK_BIN_DIR");
-        out.setPath(bin.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(bin) + "/..");
-        QVERIFY(out.mkpath("screenshots") && out.cd("screenshots"));
+        QVERIFY(openScreenshotFolder(&out));
     }
-    void init()
-    {
-        state.reset();
-        setDateTimeClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(9, 5, 7)); });
-    }
-    void cleanup()
-    {
-        setDateTimeClockForTesting({});
-        QApplication::setPalette(systemPalette);
-    }
+    void init() { state.reset(); }
+    void cleanup() { QApplication::setPalette(systemPalette); }
 
     void pictures_data()
     {
@@ -87,8 +66,8 @@ private slots:
         QFETCH(bool, dark);
         QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
         const QString suffix = dark ? QStringLiteral("-dark") : QStringLiteral("-light");
-        QDir().mkpath(QFileInfo(logPath()).path());
-        QFile log(logPath());
+        QDir().mkpath(QFileInfo(chatDayLogPath()).path());
+        QFile log(chatDayLogPath());
         QVERIFY(log.open(QIODevice::WriteOnly | QIODevice::Truncate));
         log.write("2026-03-14 08:58:12 Joining Channel Lobby.\n"
                   "2026-03-14 08:58:40 <bo> morning all, notes at www.example.org/notes\n"
@@ -99,7 +78,7 @@ private slots:
         ChatWindow w(ChatWindow::Replay::AsSet);
         w.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-        login(w);
+        QVERIFY(w.login());
         QTRY_VERIFY(w.session()->isReplayReady());
         w.server.send("1007 CHANNEL \"Lobby\"\r\n1001 USER bo 0010\r\n1001 USER Zorblax 0010\r\n"
                       "1005 TALK bo 0010 \"welcome back\"\r\n");

@@ -6,7 +6,6 @@
 #include "log/ChatLog.h"
 #include "outgoing/PasteQueue.h"
 #include "settings/Settings.h"
-#include "ui/PaneMarks.h"
 #include "ui/PasteBar.h"
 #include "ui/SpellCheckLine.h"
 
@@ -15,55 +14,24 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QTextBlock>
-#include <QTextLayout>
+#include <QMimeData>
 
 class tst_dailyuse : public QObject
 {
     Q_OBJECT
 
-    TestStore store;
-    FixedClock clock;
+    ChatDayState state;
 
-    static QString logPath()
+    // Logged in and in the Lobby, the window shown when asked to.
+    static bool inLobby(ChatWindow &w, bool shown)
     {
-        return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/VeskChat/logs/127.0.0.1/2026-03-14.log");
-    }
-    static QByteArray readLog()
-    {
-        QFile file(logPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    static void login(ChatWindow &w)
-    {
-        w.session()->setServerAddress(QStringLiteral("127.0.0.1"));
-        w.session()->setLoginName(QStringLiteral("Tester"));
-        w.session()->setLoginPassword(QStringLiteral("s3cret"));
-        QVERIFY(w.connectNow());
-        w.window.ProceedLogin();
-    }
-    static QTextBlock blockEndingWith(QPlainTextEdit *pane, const QString &text)
-    {
-        for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next())
-            if (b.text().endsWith(text))
-                return b;
-        return {};
-    }
-    // How a line is drawn: "muted", "bold" (a mention) or "plain".
-    static QString drawn(QPlainTextEdit *pane, const QString &text)
-    {
-        const QTextBlock b = blockEndingWith(pane, text);
-        if (!b.isValid())
-            return QStringLiteral("missing");
-        const auto formats = b.layout()->formats();
-        if (formats.isEmpty())
-            return QStringLiteral("plain");
-        const QTextCharFormat f = formats.first().format;
-        if (f.fontWeight() == QFont::Bold)
-            return QStringLiteral("bold");
-        if (f.foreground().color() == PaneMarks::mutedColour(pane->palette()) && f.fontItalic())
-            return QStringLiteral("muted");
-        return QStringLiteral("other");
+        if (!w.login())
+            return false;
+        w.server.send("1007 CHANNEL \"Lobby\"\r\n");
+        if (shown)
+            w.window.show();
+        return QTest::qWaitFor([&] { return w.chatPane()->toPlainText().contains(u"Joining Channel Lobby"); }) &&
+               (!shown || QTest::qWaitForWindowExposed(&w.window));
     }
     static PasteBar *bar(ChatWindow &w) { return w.window.pasteBar(); }
     static QString barText(ChatWindow &w) { return bar(w)->findChild<QLabel *>(QStringLiteral("pasteMessage"))->text(); }
@@ -85,12 +53,9 @@ class tst_dailyuse : public QObject
 private slots:
     void init()
     {
-        TestStore::clear();
-        QFile::remove(logPath());
-        setDateTimeClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(9, 5, 7)); });
+        state.reset();
         QGuiApplication::clipboard()->clear();
     }
-    void cleanup() { setDateTimeClockForTesting({}); }
 
     // Run 1 chats and ends; run 2 logs in and sees what run 1 logged, muted,
     // between the two frame lines, not logged again and not marked as a mention.
@@ -122,7 +87,7 @@ private slots:
             SaveSetting(Keys::LogsReplay, replay);
         {
             ChatWindow run1(ChatWindow::Replay::AsSet);
-            login(run1);
+            QVERIFY(run1.login());
             run1.server.send("1007 CHANNEL \"Lobby\"\r\n1005 TALK bo 0010 \"hi tester\"\r\n");
             QTRY_VERIFY(run1.chatPane()->toPlainText().contains(QStringLiteral("hi tester")));
             run1.input()->setText(QStringLiteral("hello"));
@@ -131,15 +96,15 @@ private slots:
         const QByteArray run1Log = "2026-03-14 09:05:07 Joining Channel Lobby.\n"
                                    "2026-03-14 09:05:07 <bo> hi tester\n"
                                    "2026-03-14 09:05:07 <Tester> hello\n";
-        QTRY_COMPARE(readLog(), run1Log);
+        QTRY_COMPARE(readChatDayLog(), run1Log);
         if (!damage.isEmpty()) {
-            QFile file(logPath());
+            QFile file(chatDayLogPath());
             QVERIFY(file.open(QIODevice::Append));
             file.write(damage);
         }
 
         ChatWindow run2(ChatWindow::Replay::AsSet);
-        login(run2);
+        QVERIFY(run2.login());
         QTRY_VERIFY(replay == u"0" || run2.session()->isReplayReady());
         run2.server.send("1007 CHANNEL \"Lobby\"\r\n");
         QTRY_VERIFY(run2.chatPane()->toPlainText().contains(QStringLiteral("[12:34] Joining Channel Lobby.")));
@@ -148,17 +113,17 @@ private slots:
         QCOMPARE(lines.takeLast(), QStringLiteral("[12:34] Joining Channel Lobby."));
         QCOMPARE(lines, shown);
         for (const QString &line : shown)
-            QCOMPARE(drawn(run2.chatPane(), line), QStringLiteral("muted"));
-        QCOMPARE(drawn(run2.chatPane(), QStringLiteral("[12:34] Joining Channel Lobby.")), QStringLiteral("plain"));
+            QCOMPARE(lineDrawing(run2.chatPane(), line), QStringLiteral("muted"));
+        QCOMPARE(lineDrawing(run2.chatPane(), QStringLiteral("[12:34] Joining Channel Lobby.")), QStringLiteral("plain"));
         // A new mention in run 2 is still marked; the replayed one is not.
         run2.server.send("1005 TALK bo 0010 \"again tester\"\r\n");
-        QTRY_COMPARE(drawn(run2.chatPane(), QStringLiteral("<bo> again tester")), QStringLiteral("bold"));
+        QTRY_COMPARE(lineDrawing(run2.chatPane(), QStringLiteral("<bo> again tester")), QStringLiteral("bold"));
         // Only run 2's own lines were added to the log.
-        QTRY_COMPARE(readLog(), run1Log + damage + "2026-03-14 09:05:07 Joining Channel Lobby.\n"
+        QTRY_COMPARE(readChatDayLog(), run1Log + damage + "2026-03-14 09:05:07 Joining Channel Lobby.\n"
                                                    "2026-03-14 09:05:07 <bo> again tester\n");
     }
 
-    // Several lines pasted by any of the ways to paste ask first, then go out
+    // Several lines pasted or dropped by any of the ways to paste ask first, then go out
     // one by one as typed lines would, in order, each echoed.
     void pasteOfManyLinesAsks_data()
     {
@@ -171,6 +136,9 @@ private slots:
         QTest::newRow("CR LF breaks") << "ctrl+v" << QStringLiteral("line 1\r\nline 2\r\nline 3") << 3;
         QTest::newRow("one line") << "ctrl+v" << QStringLiteral("just one\n") << 0;
         QTest::newRow("one line, menu") << "menu" << QStringLiteral("just one") << 0;
+        QTest::newRow("dropped, 3 lines") << "drop" << numbered(3) << 3;
+        QTest::newRow("dropped, one line") << "drop" << QStringLiteral("just one") << 0;
+        QTest::newRow("dropped, one line and its break") << "drop" << QStringLiteral("just one\r\n") << 0;
     }
     void pasteOfManyLinesAsks()
     {
@@ -178,11 +146,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, lines);
         ChatWindow w;
-        login(w);
-        w.server.send("1007 CHANNEL \"Lobby\"\r\n");
-        QTRY_VERIFY(w.chatPane()->toPlainText().contains(QStringLiteral("Joining Channel Lobby")));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(inLobby(w, true));
         w.sent(); // the handshake
         w.input()->clear();
         QGuiApplication::clipboard()->setText(text);
@@ -190,6 +154,17 @@ private slots:
             QTest::keyClick(w.input(), Qt::Key_V, Qt::ControlModifier);
         } else if (how == u"shift+insert") {
             QTest::keyClick(w.input(), Qt::Key_Insert, Qt::ShiftModifier);
+        } else if (how == u"drop") {
+            QMimeData data;
+            data.setText(text);
+            // A drop goes where the drag entered.
+            QDragEnterEvent enter(QPoint(4, 4), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(w.input(), &enter);
+            QDropEvent drop(QPointF(4, 4), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(w.input(), &drop);
+            QVERIFY(drop.isAccepted());
+            if (lines > 0) // the source keeps what it dragged, as the bar may yet be cancelled
+                QCOMPARE(drop.dropAction(), Qt::CopyAction);
         } else {
             std::unique_ptr<QMenu> menu(w.window.spellCheckLine()->createContextMenu(QPoint(2, 2)));
             QAction *paste = nullptr;
@@ -211,6 +186,7 @@ private slots:
         QVERIFY(bar(w)->geometry().bottom() < w.input()->geometry().top());
         QVERIFY(w.window.rect().contains(bar(w)->geometry()));
         QTRY_VERIFY(bar(w)->findChild<QPushButton *>(QStringLiteral("pasteSend"))->hasFocus());
+        QCOMPARE(w.sent(), QByteArray()); // nothing before Send
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(!w.window.pasteQueue()->isRunning(), 5000);
         QCOMPARE(w.sent(), numberedSent(1, lines));
@@ -222,31 +198,63 @@ private slots:
         QTRY_VERIFY(w.input()->hasFocus());
     }
 
+    // However long, a paste asks first, and cancelled sends nothing and keeps what was typed.
+    void pasteCancelledSendsNothing_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<QString>("question");
+        QTest::newRow("4 lines") << 4 << "Send 4 lines to Lobby?";
+        QTest::newRow("100,000 lines") << 100000 << "Send 100000 lines to Lobby?";
+    }
     void pasteCancelledSendsNothing()
     {
+        QFETCH(int, lines);
+        QFETCH(QString, question);
         ChatWindow w;
-        login(w);
-        w.server.send("1007 CHANNEL \"Lobby\"\r\n");
-        QTRY_VERIFY(w.chatPane()->toPlainText().contains(QStringLiteral("Joining Channel Lobby")));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(inLobby(w, true));
         w.sent();
         w.input()->setText(QStringLiteral("typed"));
-        w.window.Text1_Paste(numbered(4));
+        w.window.Text1_Paste(numbered(lines));
         QVERIFY(!bar(w)->isHidden());
+        QCOMPARE(barText(w), question);
+        QCOMPARE(w.sent(), QByteArray());
         QTest::keyClick(bar(w), Qt::Key_Escape);
         QVERIFY(bar(w)->isHidden());
         QCOMPARE(w.sent(), QByteArray());
         QCOMPARE(w.input()->text(), QStringLiteral("typed"));
     }
 
+    // A pasted line with control characters goes out byte for byte as the same line typed and sent.
+    void controlCharactersGoAsTyped_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::newRow("tab") << QStringLiteral("a\tb");
+        QTest::newRow("start of heading") << QStringLiteral("\x01" "ACTION waves\x01");
+        QTest::newRow("colour escape") << QStringLiteral("\x1b[31mred\x1b[0m");
+        QTest::newRow("bell and delete") << QStringLiteral("ding\x07\x7f");
+        QTest::newRow("nul") << QStringLiteral("a") + QChar(0) + QStringLiteral("b");
+    }
+    void controlCharactersGoAsTyped()
+    {
+        QFETCH(QString, line);
+        ChatWindow w;
+        QVERIFY(inLobby(w, true));
+        w.sent();
+        w.input()->setText(line);
+        QTest::keyClick(w.input(), Qt::Key_Return);
+        const QByteArray typed = w.sent();
+        QVERIFY(typed.endsWith("\r\n"));
+        w.window.Text1_Paste(QStringLiteral("first\n") + line + QStringLiteral("\n"));
+        bar(w)->findChild<QPushButton *>(QStringLiteral("pasteSend"))->click();
+        QTRY_VERIFY(!w.window.pasteQueue()->isRunning());
+        QCOMPARE(w.sent(), "first\r\n" + typed);
+    }
+
     // The link ends in the middle: the bar tells how many went out, and they are the ones the server got.
     void linkDropMidPasteReportsTheCount()
     {
         ChatWindow w;
-        login(w);
-        w.server.send("1007 CHANNEL \"Lobby\"\r\n");
-        QTRY_VERIFY(w.chatPane()->toPlainText().contains(QStringLiteral("Joining Channel Lobby")));
+        QVERIFY(inLobby(w, false));
         w.sent();
         w.window.pasteQueue()->setPace(2, 150);
         w.window.Text1_Paste(numbered(12));
@@ -260,7 +268,8 @@ private slots:
         QTRY_COMPARE(w.server.received(), numberedSent(1, sent));
     }
 
-    // Misspelled words are underlined; names in the user list never are.
+    // Misspelled words are underlined; names in the user list never are. Each line holds
+    // one misspelling, so that the wait ends only once the line was checked.
     void spellCheckSparesUserNames_data()
     {
         QTest::addColumn<QByteArray>("users");
@@ -269,9 +278,8 @@ private slots:
         QTest::newRow("a user's name") << QByteArray("1001 USER Zorblax 0010\r\n") << "Zorblax wrotee here"
                                        << QStringList{"wrotee"};
         QTest::newRow("not in the list") << QByteArray() << "Zorblax wrotee here" << QStringList{"Zorblax", "wrotee"};
-        QTest::newRow("joined later") << QByteArray("1002 JOIN Zorblax 0010\r\n") << "hi Zorblax"
-                                      << QStringList{};
-        QTest::newRow("all fine") << QByteArray() << "all fine here" << QStringList{};
+        QTest::newRow("joined later") << QByteArray("1002 JOIN Zorblax 0010\r\n") << "hi Zorblax wrotee"
+                                      << QStringList{"wrotee"};
     }
     void spellCheckSparesUserNames()
     {
@@ -281,7 +289,7 @@ private slots:
         SaveSetting(Keys::SpellLanguage, QStringLiteral("en_US"));
         ChatWindow w;
         QVERIFY2(w.window.spellChecker()->isEnabled(), qPrintable(w.window.spellChecker()->notice()));
-        login(w);
+        QVERIFY(w.login());
         w.server.send("1007 CHANNEL \"Lobby\"\r\n1001 USER bo 0010\r\n" + users);
         QTRY_COMPARE(w.entries().size(), users.isEmpty() ? 1 : 2);
         w.input()->setText(typed);

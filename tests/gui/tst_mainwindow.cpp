@@ -25,12 +25,7 @@ class tst_mainwindow : public QObject
 
 private slots:
     void init() { state.reset(); }
-    void cleanup()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            w->close();
-        QTest::qWait(0);
-    }
+    void cleanup() { closeAllWindows(); }
 
     void controlsAfterLoad_data()
     {

@@ -134,9 +134,7 @@ private slots:
         systemPalette = QApplication::palette();
         lists.write("Servers.txt", "127.0.0.1\r\nchat.example.org\r\n");
         lists.write("Channels.txt", "Lobby\r\nPublic Chat 1\r\n");
-        const QByteArray bin = qgetenv("VESK_BIN_DIR");
-        out.setPath(bin.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(bin) + "/..");
-        QVERIFY(out.mkpath("screenshots") && out.cd("screenshots"));
+        QVERIFY(openScreenshotFolder(&out));
     }
     void init()
     {

@@ -6,17 +6,6 @@
 
 #include <QRadioButton>
 
-namespace {
-TorvalMain *shownMainWindow()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *main = qobject_cast<TorvalMain *>(w); main && main->isVisible())
-            return main;
-    }
-    return nullptr;
-}
-} // namespace
-
 class tst_startup : public QObject
 {
     Q_OBJECT
@@ -29,12 +18,7 @@ private slots:
         state.reset();
         QApplication::setQuitOnLastWindowClosed(false);
     }
-    void cleanup()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            w->close();
-        QTest::qWait(0);
-    }
+    void cleanup() { closeAllWindows(); }
 
     void choiceStoresProfile_data()
     {
@@ -61,7 +45,7 @@ private slots:
         QCOMPARE(GetSetting(Keys::ScreenSize), stored);
         QCOMPARE(int(ScreenSize), stored.toInt());
         QTRY_VERIFY(options.isNull());
-        QVERIFY(shownMainWindow());
+        QVERIFY(shownWindow<TorvalMain>());
         cleanup();
         QWidget *second = TorvalMod1::Main();
         QVERIFY(qobject_cast<TorvalMain *>(second) && second->isVisible());
@@ -108,7 +92,7 @@ private slots:
         if (stored.isEmpty())
             control<QPushButton>(first, "cmdOK")->click();
         TorvalMain *main = nullptr;
-        QTRY_VERIFY((main = shownMainWindow()));
+        QTRY_VERIFY((main = shownWindow<TorvalMain>()));
         QVERIFY(QTest::qWaitForWindowActive(main));
         QTRY_COMPARE(QApplication::focusWidget(), main->controls().Text1);
         QTest::keyClicks(QApplication::focusWidget(), " hi");

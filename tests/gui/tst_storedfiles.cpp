@@ -25,15 +25,6 @@ class tst_storedfiles : public QObject
     TestStore store;
     TestListFolder lists;
 
-    template<typename T> static T *window()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *found = qobject_cast<T *>(w); found && found->isVisible())
-                return found;
-        }
-        return nullptr;
-    }
-
     // Records the text of every message box that opens, and closes it.
     struct Boxes {
         QStringList texts;
@@ -61,9 +52,7 @@ private slots:
     void cleanup()
     {
         cancelPendingModalAnswers();
-        for (QWidget *w : QApplication::topLevelWidgets())
-            w->close();
-        QTest::qWait(0);
+        closeAllWindows();
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, store.path());
     }
 
@@ -102,7 +91,7 @@ private slots:
             QVERIFY(qobject_cast<FrmOpt *>(first));
             control<QPushButton>(first, "cmdOK")->click(); // stores the profile
         }
-        QTRY_VERIFY(window<TorvalMain>());
+        QTRY_VERIFY(shownWindow<TorvalMain>());
         QTRY_COMPARE(boxes.texts.size(), writable ? 0 : 1);
         QCOMPARE(SaveSetting(Keys::HomeChannel, QStringLiteral("Lobby")), writable);
         QCOMPARE(SaveSetting(Keys::Server, QStringLiteral("127.0.0.1")), writable);
@@ -114,7 +103,7 @@ private slots:
         }
         QTest::qWait(50);
         QCOMPARE(boxes.texts.size(), writable ? 0 : 1);
-        QVERIFY(window<TorvalMain>());
+        QVERIFY(shownWindow<TorvalMain>());
     }
 
     // What each picker lists and picks from a list file that is out of reach
@@ -160,8 +149,8 @@ private slots:
         QPushButton *button = w.controls().cmdChannel;
         button->setEnabled(true);
         button->click();
-        QVERIFY(window<FrmChannel>());
-        for (QWidget *picker : {static_cast<QWidget *>(servers.get()), static_cast<QWidget *>(window<FrmChannel>())}) {
+        QVERIFY(shownWindow<FrmChannel>());
+        for (QWidget *picker : {static_cast<QWidget *>(servers.get()), static_cast<QWidget *>(shownWindow<FrmChannel>())}) {
             auto *list = control<QListWidget>(picker, "List1");
             QCOMPARE(list->count(), count);
             if (count > 0) {

@@ -70,9 +70,7 @@ private slots:
     void initTestCase()
     {
         systemPalette = QApplication::palette();
-        const QByteArray bin = qgetenv("VESK_BIN_DIR");
-        out.setPath(bin.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(bin) + "/..");
-        QVERIFY(out.mkpath("screenshots") && out.cd("screenshots"));
+        QVERIFY(openScreenshotFolder(&out));
     }
 
     void cleanup()

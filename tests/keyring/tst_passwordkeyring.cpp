@@ -2,40 +2,13 @@
 // The keyring against a real Secret Service on a private session bus. Run by
 // run.sh, which runs it twice: VESK_KEYRING=absent on a bus with no keyring,
 // VESK_KEYRING=present beside a GNOME Keyring daemon it started.
-#include "settings/PasswordKeyring.h"
+#include "keyring/PrivateKeyring.h"
 
 #include <qt6keychain/keychain.h>
 
-#include <QDirIterator>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
-
-namespace {
-
-bool keyringIs(const char *state)
-{
-    return qgetenv("VESK_KEYRING") == state;
-}
-
-// Every file under the run's temporary home and XDG folders that holds needle.
-QStringList filesHolding(const QByteArray &needle)
-{
-    QStringList found;
-    const QString root = qEnvironmentVariable("VESK_KEYRING_ROOT");
-    if (root.isEmpty())
-        return {QStringLiteral("(VESK_KEYRING_ROOT is not set)")};
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile file(it.next());
-        if (file.open(QIODevice::ReadOnly) && file.readAll().contains(needle))
-            found << file.fileName();
-    }
-    return found;
-}
-
-} // namespace
 
 class tst_passwordkeyring : public QObject
 {
@@ -43,20 +16,7 @@ class tst_passwordkeyring : public QObject
 
     PasswordKeyring keyring;
 
-    // Reads key and returns {found, password}.
-    std::pair<bool, QString> readBack(const QString &key)
-    {
-        QSignalSpy read(&keyring, &PasswordKeyring::passwordRead);
-        QSignalSpy failed(&keyring, &PasswordKeyring::failed);
-        keyring.read(key);
-        if (!QTest::qWaitFor([&] { return read.size() + failed.size() > 0; }, 10000) || !failed.isEmpty()) {
-            qWarning() << "read failed:" << (failed.isEmpty() ? QStringLiteral("no answer") : failed.first().at(1).toString());
-            return {false, QStringLiteral("<failed>")};
-        }
-        if (read.first().at(0).toString() != key)
-            return {false, QStringLiteral("<answer for another key>")};
-        return {read.first().at(2).toBool(), read.first().at(1).toString()};
-    }
+    std::pair<bool, QString> readBack(const QString &key) { return storedPassword(keyring, key); }
 
     bool writeAndWait(const QString &key, const QString &password)
     {

@@ -5,63 +5,21 @@
 // filled in next time, deleted when the box is turned off. Pictures of the
 // dialog in each run, under a light and a dark palette, go to screenshots/
 // under the build folder.
-#include "GatewayServer.h"
-#include "gui/ChatWindow.h"
-#include "settings/PasswordKeyring.h"
+#include "keyring/PrivateKeyring.h"
 #include "settings/Settings.h"
+#include "support/LocalGateway.h"
 
 #include <QCheckBox>
-#include <QDirIterator>
 #include <QLabel>
 #include <QPainter>
-#include <QSignalSpy>
 #include <QStyle>
 #include <QToolTip>
-
-namespace {
-
-bool keyringIs(const char *state)
-{
-    return qgetenv("VESK_KEYRING") == state;
-}
-
-// {found, password} of key in the keyring.
-std::pair<bool, QString> stored(const QString &key)
-{
-    PasswordKeyring keyring;
-    QSignalSpy read(&keyring, &PasswordKeyring::passwordRead);
-    QSignalSpy failed(&keyring, &PasswordKeyring::failed);
-    keyring.read(key);
-    if (!QTest::qWaitFor([&] { return read.size() + failed.size() > 0; }, 10000) || !failed.isEmpty())
-        return {false, QStringLiteral("<failed>")};
-    return {read.first().at(2).toBool(), read.first().at(1).toString()};
-}
-
-// Files under the run's temporary home and XDG folders that hold needle, outside the keyring's own.
-QStringList filesHolding(const QByteArray &needle)
-{
-    QStringList found;
-    const QString root = qEnvironmentVariable("VESK_KEYRING_ROOT");
-    QDirIterator it(root.isEmpty() ? QDir::tempPath() : root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile file(it.next());
-        if (!file.fileName().contains(QLatin1String("keyrings")) && file.open(QIODevice::ReadOnly)
-            && file.readAll().contains(needle))
-            found << file.fileName();
-    }
-    return found;
-}
-
-} // namespace
 
 class tst_rememberlogin : public QObject
 {
     Q_OBJECT
 
-    TestStore store;
-    FixedClock clock;
-    TestListFolder lists;
-    std::unique_ptr<GatewayServer> gateway;
+    LocalGateway gateway;
 
     struct Seen {
         bool shown = false, enabled = false, checked = false;
@@ -72,10 +30,7 @@ class tst_rememberlogin : public QObject
     static void connectWith(TorvalMain &window, Seen *seen, bool remember, const QString &password,
                             bool waitForFill = false)
     {
-        onModal("frmServers", [](QWidget *picker) {
-            control<QLineEdit>(picker, "txtserver")->setText(QStringLiteral("127.0.0.1"));
-            control<QPushButton>(picker, "Command1")->click();
-        });
+        answerServerPicker();
         onModal("FrmLogin", [=](QWidget *dialog) {
             auto *box = control<QCheckBox>(dialog, "RememberPassword");
             auto *pass = control<QLineEdit>(dialog, "PassWordt");
@@ -98,23 +53,17 @@ class tst_rememberlogin : public QObject
         });
         window.controls().Connect->click();
     }
-    static QString caption(TorvalMain &w) { return w.controls().Channel->text(); }
-    QString key() const { return PasswordKeyring::keyFor("alice", QStringLiteral("127.0.0.1:%1").arg(gateway->serverPort())); }
+    std::pair<bool, QString> stored()
+    {
+        PasswordKeyring keyring;
+        return storedPassword(keyring, key());
+    }
+    QString key() const { return PasswordKeyring::keyFor("alice", QStringLiteral("127.0.0.1:%1").arg(gateway.port)); }
 
 private slots:
-    void initTestCase() { lists.write("Servers.txt", "127.0.0.1\r\n"); }
-    void init()
-    {
-        TestStore::clear();
-        gateway = std::make_unique<GatewayServer>();
-        QVERIFY(gateway->listen(QHostAddress::LocalHost, 0));
-        setGatewayPortForTesting(gateway->serverPort());
-    }
-    void cleanup()
-    {
-        cancelPendingModalAnswers();
-        gateway.reset();
-    }
+    void initTestCase() { gateway.listServers("127.0.0.1\r\n"); }
+    void init() { QVERIFY(gateway.startFresh()); }
+    void cleanup() { gateway.stop(); }
 
     void withoutAKeyringTheBoxSaysWhy()
     {
@@ -123,7 +72,7 @@ private slots:
         TorvalMain w;
         Seen seen;
         connectWith(w, &seen, true, QStringLiteral("s3cret-absent"));
-        QTRY_COMPARE_WITH_TIMEOUT(caption(w), QStringLiteral("Lobby  (1)"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(channelCaption(w), QStringLiteral("Lobby  (1)"), 10000);
         QVERIFY(seen.shown);
         QVERIFY(!seen.enabled);
         QVERIFY(!seen.checked);
@@ -139,10 +88,10 @@ private slots:
         TorvalMain w;
         Seen first;
         connectWith(w, &first, true, QStringLiteral("s3cret-pw"));
-        QTRY_COMPARE_WITH_TIMEOUT(caption(w), QStringLiteral("Lobby  (1)"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(channelCaption(w), QStringLiteral("Lobby  (1)"), 10000);
         QVERIFY(first.enabled);
         QVERIFY(!first.checked); // off by default
-        QTRY_COMPARE_WITH_TIMEOUT(stored(key()), std::make_pair(true, QStringLiteral("s3cret-pw")), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), std::make_pair(true, QStringLiteral("s3cret-pw")), 10000);
         // Only in the keyring: not in the settings, not in any other file of the run.
         QVERIFY2(filesHolding("s3cret-pw").isEmpty(), qPrintable(filesHolding("s3cret-pw").join(u' ')));
 
@@ -150,16 +99,16 @@ private slots:
         w.controls().Disconnect->click();
         Seen second;
         connectWith(w, &second, false, QString(), true);
-        QTRY_COMPARE_WITH_TIMEOUT(caption(w), QStringLiteral("Lobby  (1)"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(channelCaption(w), QStringLiteral("Lobby  (1)"), 10000);
         QVERIFY(second.checked);
         QCOMPARE(second.password, QStringLiteral("s3cret-pw"));
         // Turned off: deleted.
-        QTRY_COMPARE_WITH_TIMEOUT(stored(key()).first, false, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(stored().first, false, 10000);
 
         w.controls().Disconnect->click();
         Seen third;
         connectWith(w, &third, false, QStringLiteral("other"));
-        QTRY_COMPARE_WITH_TIMEOUT(caption(w), QStringLiteral("Lobby  (1)"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(channelCaption(w), QStringLiteral("Lobby  (1)"), 10000);
         QVERIFY(!third.checked);
         QCOMPARE(third.password, QString());
     }
@@ -178,10 +127,7 @@ private slots:
         const bool present = keyringIs("present");
         TorvalMain w;
         QImage picture;
-        onModal("frmServers", [](QWidget *picker) {
-            control<QLineEdit>(picker, "txtserver")->setText(QStringLiteral("127.0.0.1"));
-            control<QPushButton>(picker, "Command1")->click();
-        });
+        answerServerPicker();
         onModal("FrmLogin", [&](QWidget *dialog) {
             auto *box = control<QCheckBox>(dialog, "RememberPassword");
             QTest::qWaitFor([&] { return present ? box->isEnabled() : box->text().contains(QStringLiteral("no keyring")); },
@@ -218,9 +164,8 @@ private slots:
         w.controls().Connect->click();
         QTRY_VERIFY_WITH_TIMEOUT(!picture.isNull(), 15000);
         QApplication::setPalette(systemPalette);
-        const QString bin = qEnvironmentVariable("VESK_BIN_DIR", QCoreApplication::applicationDirPath());
-        QDir out(bin + QStringLiteral("/.."));
-        QVERIFY(out.mkpath("screenshots") && out.cd("screenshots"));
+        QDir out;
+        QVERIFY(openScreenshotFolder(&out));
         const QString name = QStringLiteral("login-remember-%1-%2.png")
                                      .arg(present ? QStringLiteral("on") : QStringLiteral("nokeyring"),
                                           dark ? QStringLiteral("dark") : QStringLiteral("light"));
@@ -237,8 +182,8 @@ private slots:
         onModal("QMessageBox", [](QWidget *box) { static_cast<QMessageBox *>(box)->accept(); }, 10000);
         connectWith(w, &seen, true, QStringLiteral("wrong-pw"));
         QTest::qWait(1500);
-        QVERIFY(caption(w) != QStringLiteral("Lobby  (1)"));
-        QCOMPARE(stored(key()).first, false);
+        QVERIFY(channelCaption(w) != QStringLiteral("Lobby  (1)"));
+        QCOMPARE(stored().first, false);
     }
 };
 

@@ -39,6 +39,14 @@ private:
     QTemporaryDir m_dir;
 };
 
+// Writes (or replaces) a file, failing loudly when it cannot.
+inline void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
 // Every timestamp reads 12:34 while this lives.
 struct FixedClock {
     FixedClock() { setClockForTesting([] { return QTime(12, 34); }); }

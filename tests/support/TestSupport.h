@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -23,17 +24,30 @@ public:
     TestListFolder() { setListFileFoldersForTesting({m_dir.path()}); }
     ~TestListFolder() { setListFileFoldersForTesting({}); }
     // Writes (or replaces) one list file.
-    void write(const char *fileName, const QByteArray &content)
-    {
-        QFile file(m_dir.filePath(QLatin1String(fileName)));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
-            qFatal("cannot write %s", fileName);
-    }
+    void write(const char *fileName, const QByteArray &content) { writeFile(m_dir.filePath(QLatin1String(fileName)), content); }
     void remove(const char *fileName) { QFile::remove(m_dir.filePath(QLatin1String(fileName))); }
 
 private:
     QTemporaryDir m_dir;
 };
+
+// The shown top-level window of class T, or null.
+template <typename T>
+T *shownWindow()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *found = qobject_cast<T *>(w); found && found->isVisible())
+            return found;
+    }
+    return nullptr;
+}
+
+// For cleanup(): every window a test left open is closed, and the close handled.
+inline void closeAllWindows()
+{
+    QApplication::closeAllWindows();
+    QTest::qWait(0);
+}
 
 // Finds a named child control of a window, failing loudly when it is missing.
 template <typename T>
@@ -74,13 +88,20 @@ inline void onModal(const char *className, std::function<void(QWidget *)> action
     detail::answerModal(className, std::move(action), QDeadlineTimer(waitMs), modalAnswerGeneration, 0);
 }
 
-// Answers Connect's dialogs: picks 127.0.0.1, then fills in the login and presses loginButton.
-inline void answerConnectDialogs(const QString &name, const QString &password, const char *loginButton = "Login")
+// Answers the server picker Connect opens: types server and presses OK.
+inline void answerServerPicker(const QString &server = QStringLiteral("127.0.0.1"))
 {
-    onModal("frmServers", [](QWidget *picker) {
-        control<QLineEdit>(picker, "txtserver")->setText(QStringLiteral("127.0.0.1"));
+    onModal("frmServers", [server](QWidget *picker) {
+        control<QLineEdit>(picker, "txtserver")->setText(server);
         control<QPushButton>(picker, "Command1")->click();
     });
+}
+
+// Answers Connect's dialogs: picks server, then fills in the login and presses loginButton.
+inline void answerConnectDialogs(const QString &name, const QString &password, const char *loginButton = "Login",
+                                 const QString &server = QStringLiteral("127.0.0.1"))
+{
+    answerServerPicker(server);
     onModal("FrmLogin", [=](QWidget *login) {
         control<QLineEdit>(login, "UserNamet")->setText(name);
         control<QLineEdit>(login, "PassWordt")->setText(password);
@@ -96,6 +117,14 @@ inline void readMessageBox(QString *text, QString *title)
         *title = box->windowTitle();
         static_cast<QMessageBox *>(box)->accept();
     });
+}
+
+// screenshots/ beside the build's bin folder (or the current one), made when missing; false when it cannot be.
+inline bool openScreenshotFolder(QDir *out)
+{
+    const QByteArray bin = qgetenv("VESK_BIN_DIR");
+    out->setPath(bin.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(bin) + "/..");
+    return out->mkpath("screenshots") && out->cd("screenshots");
 }
 
 // A dark system palette of the kind desktop colour schemes set: light text on

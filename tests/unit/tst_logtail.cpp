@@ -4,8 +4,13 @@
 #include "support/TestCore.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 QByteArray stamped(int second, const QByteArray &text)
@@ -20,13 +25,6 @@ QStringList shortForm(const LogTail &tail)
     for (const ReplayLine &line : tail.lines)
         out.append(line.when.toString(QStringLiteral("ss ")) + line.text);
     return out;
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
 }
 } // namespace
 
@@ -96,6 +94,53 @@ private slots:
             QCOMPARE(tail.why, QString());
         else
             QVERIFY2(tail.why.contains(why), qPrintable(tail.why));
+    }
+
+    // Another instance appends to the same log, a line in two writes, while it is read: each read
+    // gives at most the lines asked for, whole or cut where the writer was, and in the order written.
+    void readWhileAnotherInstanceWrites()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("2026-03-14.log"));
+        writeFile(path, stamped(0, "line 0\n"));
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            QFile file(path);
+            if (!file.open(QIODevice::Append))
+                return;
+            for (int i = 1; !done && i < 200000; ++i) {
+                file.write(stamped(i % 60, "line"));
+                file.flush();
+                file.write(' ' + QByteArray::number(i) + '\n');
+                file.flush();
+            }
+        });
+        const QRegularExpression shape(QStringLiteral("^line (\\d+)$"));
+        // The writer may be caught anywhere in "line N".
+        const QRegularExpression cut(QStringLiteral("^(l(i(n(e( \\d*)?)?)?)?)?$"));
+        // Reading starts once the lines asked for span several blocks.
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(path).size() > 4 * 64 * 1024; }, 5000));
+        QStringList wrong;
+        for (int read = 0; read < 100 && wrong.isEmpty(); ++read) {
+            // Enough lines that the file is read in several blocks once it has grown.
+            const LogTail tail = readLogTail(path, 3000);
+            if (tail.lines.size() > 3000)
+                wrong << QStringLiteral("%1 lines").arg(tail.lines.size());
+            long long last = -1;
+            for (size_t i = 0; i < tail.lines.size(); ++i) {
+                const QString &text = tail.lines[i].text;
+                const QRegularExpressionMatch m = shape.match(text);
+                if (i + 1 == tail.lines.size() && cut.match(text).hasMatch())
+                    continue; // only the newest line may be cut
+                if (!m.hasMatch() || m.captured(1).toLongLong() <= last)
+                    wrong << text;
+                else
+                    last = m.captured(1).toLongLong();
+            }
+        }
+        done = true;
+        writer.join();
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(" | "))));
     }
 
     void replayCount_data()

@@ -1,53 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "session/ProxySetting.h"
+#include "support/SocksProxy.h"
 
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
-#include <memory>
-
 namespace {
-// A port on 127.0.0.1 that nothing listens on (for a moment at least).
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// microsocks on 127.0.0.1, started for one test and stopped after it.
-class Microsocks
-{
-public:
-    bool start(const QStringList &extra)
-    {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("microsocks"));
-        if (program.isEmpty())
-            return false;
-        port = freePort();
-        process.start(program, QStringList{"-i", "127.0.0.1", "-p", QString::number(port)} + extra);
-        if (!process.waitForStarted(5000))
-            return false;
-        return QTest::qWaitFor([this] {
-            QTcpSocket probe;
-            probe.setProxy(QNetworkProxy::NoProxy);
-            probe.connectToHost(QHostAddress::LocalHost, port);
-            return probe.waitForConnected(200);
-        }, 5000);
-    }
-    ~Microsocks()
-    {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    QProcess process;
-    quint16 port = 0;
-};
-
 // A SOCKS5 peer that accepts no authentication, records the connect
 // request and answers success, so a test can see what the client asked for.
 class RecordingSocks : public QObject
@@ -139,15 +99,6 @@ private slots:
         QVERIFY(!spec.error.contains(QLatin1String("hunter2")));
     }
 
-    void socksHandsTheNameOver()
-    {
-        const QNetworkProxy proxy = proxyForConnection(parseProxySetting(QStringLiteral("socks5://h:1")),
-                                                       QStringLiteral("chat.example.net"), 6667);
-        QCOMPARE(proxy.type(), QNetworkProxy::Socks5Proxy);
-        QVERIFY(proxy.capabilities().testFlag(QNetworkProxy::HostNameLookupCapability));
-        QCOMPARE(proxyForConnection(ProxySetting{}, QStringLiteral("h"), 1).type(), QNetworkProxy::NoProxy);
-    }
-
     void errorTexts_data()
     {
         QTest::addColumn<int>("error");
@@ -209,9 +160,9 @@ private slots:
         QFETCH(QString, credentials);
         QFETCH(bool, targetListens);
         QFETCH(QString, error);
-        Microsocks socks;
+        SocksProxy socks;
         if (!socks.start(proxyArguments))
-            QSKIP("microsocks is not installed (Debian package microsocks); the SOCKS5 tests need it");
+            QSKIP(kNoSocksServer);
         QTcpServer target;
         QVERIFY(target.listen(QHostAddress::LocalHost, 0));
         const quint16 targetPort = target.serverPort();
@@ -242,20 +193,6 @@ private slots:
                  QString(error)
                      .replace(QLatin1String("PROXY"), QStringLiteral("127.0.0.1:%1").arg(socks.port))
                      .replace(QLatin1String("TARGET"), QStringLiteral("localhost:%1").arg(targetPort)));
-    }
-
-    void proxyNotThere()
-    {
-        const quint16 port = freePort();
-        const QNetworkProxy proxy = proxyForConnection(
-            parseProxySetting(QStringLiteral("socks5://127.0.0.1:%1").arg(port)), QStringLiteral("localhost"), 6667);
-        QTcpSocket socket;
-        socket.setProxy(proxy);
-        QSignalSpy failed(&socket, &QAbstractSocket::errorOccurred);
-        socket.connectToHost(QStringLiteral("localhost"), 6667);
-        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 5000);
-        QCOMPARE(proxyErrorText(proxy, socket.error(), QStringLiteral("localhost"), 6667),
-                 QStringLiteral("Could not reach the proxy 127.0.0.1:%1: connection refused.").arg(port));
     }
 };
 

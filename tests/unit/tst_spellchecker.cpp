@@ -22,13 +22,6 @@ QStringList markedWords(const SpellChecker &checker, const QString &line)
         words.append(line.mid(range.start, range.length));
     return words;
 }
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
 } // namespace
 
 class tst_spellchecker : public QObject
