@@ -67,11 +67,11 @@ inline bool makeSelfSigned(const QString &dir, const QString &name, const QStrin
                                     + names);
     // openssl req cannot date a certificate in the past; openssl ca can.
     const QString serial = name + QStringLiteral(".serial"), index = name + QStringLiteral(".index");
-    return writeFile(QDir(dir).filePath(name + QStringLiteral(".cnf")),
+    return TestCerts::writeFile(QDir(dir).filePath(name + QStringLiteral(".cnf")),
                      "[ca]\ndefault_ca = d\n[d]\ndir = .\ndatabase = " + index.toUtf8() + "\nnew_certs_dir = .\n"
                      "serial = " + serial.toUtf8() + "\ndefault_md = sha256\npolicy = p\ncopy_extensions = copy\n"
                      "[p]\ncommonName = supplied\n")
-        && writeFile(QDir(dir).filePath(index), {}) && writeFile(QDir(dir).filePath(serial), "01\n")
+        && TestCerts::writeFile(QDir(dir).filePath(index), {}) && TestCerts::writeFile(QDir(dir).filePath(serial), "01\n")
         && openssl(dir, QStringList{"req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
                                     "-keyout", key, "-out", name + ".csr"}
                                 + names)
