@@ -162,17 +162,11 @@ private slots:
     }
 
     // The caption as the window manager shows it, above the top of the window.
-    void pictures_data()
-    {
-        QTest::addColumn<bool>("dark");
-        QTest::newRow("light") << false;
-        QTest::newRow("dark") << true;
-    }
+    void pictures_data() { addPaletteRows(); }
     void pictures()
     {
         QFETCH(bool, dark);
-        const QPalette systemPalette = QApplication::palette();
-        QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+        const PaletteScope palette(dark);
         startTls("local");
         QVERIFY(KnownHosts().pin(hostPort(), servedKey()));
         TorvalMain w;
@@ -202,7 +196,6 @@ private slots:
         painter.drawText(QRect(32, 0, picture.width() - 40, bar), Qt::AlignVCenter | Qt::AlignLeft, w.windowTitle());
         painter.drawImage(0, bar, body);
         painter.end();
-        QApplication::setPalette(systemPalette);
 
         QDir out(qEnvironmentVariable("VESK_BIN_DIR", QCoreApplication::applicationDirPath()) + QStringLiteral("/.."));
         QVERIFY(out.mkpath("screenshots") && out.cd("screenshots"));

@@ -35,7 +35,6 @@ class tst_dailyshots : public QObject
     Q_OBJECT
 
     ChatDayState state;
-    QPalette systemPalette;
     QDir out;
 
     void save(const QImage &image, const QString &name) { QVERIFY(image.save(out.filePath(name + ".png"))); }
@@ -47,24 +46,14 @@ class tst_dailyshots : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        systemPalette = QApplication::palette();
-        QVERIFY(openScreenshotFolder(&out));
-    }
+    void initTestCase() { QVERIFY(openScreenshotFolder(&out)); }
     void init() { state.reset(); }
-    void cleanup() { QApplication::setPalette(systemPalette); }
 
-    void pictures_data()
-    {
-        QTest::addColumn<bool>("dark");
-        QTest::newRow("light") << false;
-        QTest::newRow("dark") << true;
-    }
+    void pictures_data() { addPaletteRows(); }
     void pictures()
     {
         QFETCH(bool, dark);
-        QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+        const PaletteScope palette(dark);
         const QString suffix = dark ? QStringLiteral("-dark") : QStringLiteral("-light");
         QDir().mkpath(QFileInfo(chatDayLogPath()).path());
         QFile log(chatDayLogPath());

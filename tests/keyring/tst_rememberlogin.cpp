@@ -113,17 +113,11 @@ private slots:
         QCOMPARE(third.password, QString());
     }
 
-    void pictures_data()
-    {
-        QTest::addColumn<bool>("dark");
-        QTest::newRow("light") << false;
-        QTest::newRow("dark") << true;
-    }
+    void pictures_data() { addPaletteRows(); }
     void pictures()
     {
         QFETCH(bool, dark);
-        const QPalette systemPalette = QApplication::palette();
-        QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+        const PaletteScope palette(dark);
         const bool present = keyringIs("present");
         TorvalMain w;
         QImage picture;
@@ -163,7 +157,6 @@ private slots:
         }, 15000);
         w.controls().Connect->click();
         QTRY_VERIFY_WITH_TIMEOUT(!picture.isNull(), 15000);
-        QApplication::setPalette(systemPalette);
         QDir out;
         QVERIFY(openScreenshotFolder(&out));
         const QString name = QStringLiteral("login-remember-%1-%2.png")

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 
 #include <functional>
@@ -145,3 +146,27 @@ inline QPalette darkPalette()
         p.setColor(QPalette::Disabled, role, dimmed);
     return p;
 }
+
+// The rows of a picture taken under the light and the dark palette.
+inline void addPaletteRows()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("light") << false;
+    QTest::newRow("dark") << true;
+}
+
+// The dark or the standard light palette while it lives; the one before afterwards.
+class PaletteScope
+{
+public:
+    explicit PaletteScope(bool dark) : m_before(QApplication::palette())
+    {
+        QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+    }
+    ~PaletteScope() { QApplication::setPalette(m_before); }
+    PaletteScope(const PaletteScope &) = delete;
+    PaletteScope &operator=(const PaletteScope &) = delete;
+
+private:
+    QPalette m_before;
+};
