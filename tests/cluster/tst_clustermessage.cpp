@@ -167,9 +167,7 @@ private slots:
         QTest::newRow("text") << QByteArray("PUB vesk.chan.x 5\r\nhello") << QByteArray("not a gateway message");
         QTest::newRow("magic only") << QByteArray("VKC") << QByteArray("truncated");
         QTest::newRow("version 2") << patched(3, 2) << QByteArray("unknown version 2");
-        QTest::newRow("version 0") << patched(3, 0) << QByteArray("unknown version 0");
         QTest::newRow("kind 0") << patched(4, 0) << QByteArray("unknown kind 0");
-        QTest::newRow("kind 200") << patched(4, char(200)) << QByteArray("unknown kind 200");
         QTest::newRow("kind 14") << patched(4, char(14)) << QByteArray("unknown kind 14");
         QTest::newRow("cut short") << valid.chopped(1) << QByteArray("truncated");
         QTest::newRow("trailing byte") << valid + 'x' << QByteArray("trailing bytes");
@@ -236,14 +234,11 @@ private slots:
     {
         QTest::addColumn<QByteArray>("node");
         QTest::addColumn<bool>("ok");
-        QTest::newRow("plain") << QByteArray("gw1") << true;
         QTest::newRow("dash underscore") << QByteArray("eu-west_2") << true;
         QTest::newRow("64") << QByteArray(64, 'a') << true;
         QTest::newRow("65") << QByteArray(65, 'a') << false;
         QTest::newRow("empty") << QByteArray() << false;
         QTest::newRow("dot splits a subject") << QByteArray("a.b") << false;
-        QTest::newRow("wildcard") << QByteArray(">") << false;
-        QTest::newRow("space") << QByteArray("a b") << false;
     }
     void nodeNames()
     {
