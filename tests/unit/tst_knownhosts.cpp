@@ -56,6 +56,7 @@ private slots:
         QTest::addColumn<QByteArray>("fingerprint");
         QTest::newRow("base64") << "sha256/" + k.toBase64() << k;
         QTest::newRow("hex with colons, as shown") << fingerprintText(k).toLatin1() << k;
+        QTest::newRow("hex lower case, no colons") << k.toHex() << k;
         QTest::newRow("base64 too short") << "sha256/" + k.left(31).toBase64() << QByteArray();
         QTest::newRow("base64 with junk") << "sha256/" + k.toBase64().replace(3, 1, "*") << QByteArray();
         QTest::newRow("other hash") << "sha1/" + k.left(20).toBase64() << QByteArray();
