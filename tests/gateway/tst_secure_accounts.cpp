@@ -58,35 +58,26 @@ private slots:
         QTest::addColumn<QString>("error"); // empty: the file is accepted
         QTest::addColumn<QByteArrayList>("plainNames");
         QTest::addColumn<int>("count");
-
+        const auto row = [](const char *name, const QByteArray &content, const QString &error,
+                            const QByteArrayList &plainNames = {}, int count = 0) {
+            QTest::newRow(name) << content << error << plainNames << count;
+        };
         const QByteArray hash = cheapHash("secret");
-        QTest::newRow("hashed and plain lines")
-                << "alice:" + hash + "\nbob:hunter2\ncarol:" + hash + "\ndave:pw\n" << QString()
-                << QByteArrayList{"bob", "dave"} << 4;
-        QTest::newRow("comments, blank lines and CRLF")
-                << "# accounts\r\n\r\nalice:" + hash + "\r\n#bob:x\r\n" << QString() << QByteArrayList{} << 1;
-        QTest::newRow("a plain password may contain colons")
-                << QByteArray("bob:a:b:c\n") << QString() << QByteArrayList{"bob"} << 1;
-        QTest::newRow("empty file") << QByteArray() << QString() << QByteArrayList{} << 0;
-        QTest::newRow("no colon") << "alice:" + hash + "\n\nbob\n" << QStringLiteral("line 3:")
-                                  << QByteArrayList{} << 0;
-        QTest::newRow("empty password") << QByteArray("alice:\n") << QStringLiteral("line 1: empty password")
-                                        << QByteArrayList{} << 0;
-        QTest::newRow("empty name") << QByteArray("# x\n:pw\n") << QStringLiteral("line 2: unusable name")
-                                    << QByteArrayList{} << 0;
-        QTest::newRow("space in name") << QByteArray("al ice:pw\n") << QStringLiteral("line 1: unusable name")
-                                       << QByteArrayList{} << 0;
-        QTest::newRow("a name twice") << "alice:pw\nbob:pw\nalice:" + hash + "\n"
-                                      << QStringLiteral("line 3: the name is already on line 1")
-                                      << QByteArrayList{} << 0;
-        QTest::newRow("a damaged hash") << QByteArray("alice:$argon2id$v=19$m=oops\n")
-                                        << QStringLiteral("line 1: not a hash") << QByteArrayList{} << 0;
-        QTest::newRow("a hash that needs 1 GiB per login")
-                << QByteArray("alice:$argon2id$v=19$m=1048576,t=2,p=1$c29tZXNhbHRzb21lc2FsdA$"
-                              "aGFzaGhhc2hoYXNoaGFzaGhhc2hoYXNoaGFzaGhhc2g\n")
-                << QStringLiteral("line 1: the hash needs 1024 MiB per login") << QByteArrayList{} << 0;
-        QTest::newRow("a cut-off hash") << "alice:" + hash.left(hash.size() - 10) + "\n"
-                                        << QStringLiteral("line 1: not a hash") << QByteArrayList{} << 0;
+        row("hashed and plain lines", "alice:" + hash + "\nbob:hunter2\ncarol:" + hash + "\ndave:pw\n", {},
+            {"bob", "dave"}, 4);
+        row("comments, blank lines and CRLF", "# accounts\r\n\r\nalice:" + hash + "\r\n#bob:x\r\n", {}, {}, 1);
+        row("a plain password may contain colons", "bob:a:b:c\n", {}, {"bob"}, 1);
+        row("empty file", "", {});
+        row("no colon", "alice:" + hash + "\n\nbob\n", "line 3:");
+        row("empty password", "alice:\n", "line 1: empty password");
+        row("empty name", "# x\n:pw\n", "line 2: unusable name");
+        row("space in name", "al ice:pw\n", "line 1: unusable name");
+        row("a name twice", "alice:pw\nbob:pw\nalice:" + hash + "\n", "line 3: the name is already on line 1");
+        row("a damaged hash", "alice:$argon2id$v=19$m=oops\n", "line 1: not a hash");
+        row("a hash that needs 1 GiB per login",
+            "alice:$argon2id$v=19$m=1048576,t=2,p=1$c29tZXNhbHRzb21lc2FsdA$aGFzaGhhc2hoYXNoaGFzaGhhc2hoYXNoaGFzaGhhc2g\n",
+            "line 1: the hash needs 1024 MiB per login");
+        row("a cut-off hash", "alice:" + hash.left(hash.size() - 10) + "\n", "line 1: not a hash");
     }
     void parse()
     {
