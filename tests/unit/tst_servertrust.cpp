@@ -256,8 +256,6 @@ private slots:
     {
         QTest::addColumn<QByteArray>("der");
         const QByteArray good = certificate("good").toDer();
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("one byte") << QByteArray("\x30", 1);
         QTest::newRow("not a sequence") << QByteArray(good).replace(0, 1, "\x31");
         QTest::newRow("length beyond the end") << QByteArray("\x30\x84\x7f\xff\xff\xff\x30\x00", 8);
         QTest::newRow("indefinite length") << QByteArray("\x30\x80\x30\x80\x00\x00\x00\x00", 8);
@@ -271,7 +269,7 @@ private slots:
         QVERIFY(subjectPublicKeyInfo(der).isEmpty());
     }
 
-    // Every cut of a good certificate is refused; none is read past its end.
+    // Every cut of a good certificate, down to nothing, is refused; none is read past its end.
     void cutCertificates()
     {
         const QByteArray good = certificate("good").toDer();
