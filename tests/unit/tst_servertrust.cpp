@@ -185,7 +185,6 @@ private slots:
         const QString notChosen = "not the one you chose to trust";
         using E = QSslError;
         QTest::newRow("verified, new") << Errors{} << unknown << true << accept << "";
-        QTest::newRow("verified, pinned") << Errors{} << trusted << true << accept << "";
         QTest::newRow("verified but the pin changed") << Errors{} << changed << true << refuseChanged << notChosen;
         QTest::newRow("self-signed, new") << Errors{E::SelfSignedCertificate} << unknown << true << ask << "signed by itself";
         QTest::newRow("self-signed, pinned") << Errors{E::SelfSignedCertificate} << trusted << true << accept << "";
@@ -423,7 +422,6 @@ private slots:
         QTest::addColumn<bool>("secure");
         QTest::addColumn<int>("protocol");
         QTest::addColumn<QString>("notice");
-        QTest::newRow("TLS 1.3") << true << int(QSsl::TlsV1_3) << "Connected securely to h:6113 (TLS 1.3)";
         QTest::newRow("TLS 1.2") << true << int(QSsl::TlsV1_2) << "Connected securely to h:6113 (TLS 1.2)";
         QTest::newRow("unnamed protocol") << true << int(QSsl::UnknownProtocol) << "Connected securely to h:6113";
         QTest::newRow("plain") << false << int(QSsl::UnknownProtocol) << "Connected to h:6113 without encryption";
