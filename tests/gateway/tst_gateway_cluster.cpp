@@ -213,7 +213,7 @@ private slots:
         for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
             Client *c = client(it.key());
             QByteArray missing;
-            QTest::qWaitFor([&] { return containsInOrder(c->received, *it, &missing); }, kTimeout);
+            (void)QTest::qWaitFor([&] { return containsInOrder(c->received, *it, &missing); }, kTimeout);
             QVERIFY2(containsInOrder(c->received, *it, &missing),
                      (it.key() + " lacks " + missing + " in: " + c->received).constData());
         }
