@@ -112,8 +112,16 @@ class TestClusterLink : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<NatsTestServer> nats; // a fresh server for each test
+
 private slots:
-    void init() { REQUIRE_NATS_SERVER(); }
+    void init()
+    {
+        REQUIRE_NATS_SERVER();
+        nats = std::make_unique<NatsTestServer>();
+        QVERIFY(nats->start());
+    }
+    void cleanup() { nats.reset(); }
 
     // Lines of several users on two nodes: each reader gets each sender's
     // lines once and in order.
@@ -121,7 +129,6 @@ private slots:
     {
         QTest::addColumn<int>("usersOnA");
         QTest::addColumn<int>("lines");
-        QTest::newRow("one user, few lines") << 1 << 10;
         QTest::newRow("three users interleaved") << 3 << 500;
         QTest::newRow("one user, a burst") << 1 << 5000;
     }
@@ -129,10 +136,8 @@ private slots:
     {
         QFETCH(int, usersOnA);
         QFETCH(int, lines);
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A");
-        auto b = node({server.url()}, "B");
+        auto a = node({nats->url()}, "A");
+        auto b = node({nats->url()}, "B");
         QTRY_VERIFY_WITH_TIMEOUT(a->link->isUp() && b->link->isUp(), 5000);
         joinEverywhere(*b, "bob", "Lobby", {a.get()});
         for (int u = 0; u < usersOnA; ++u)
@@ -168,7 +173,6 @@ private slots:
         QTest::addColumn<QStringList>("members"); // node:user in the channel; A always sends
         QTest::addColumn<int>("perLine");
         QTest::newRow("only the sender's node") << QStringList{"A:a1"} << 0;
-        QTest::newRow("one other node") << QStringList{"A:a1", "B:b1"} << 1;
         QTest::newRow("one other node, many users") << QStringList{"A:a1", "B:b1", "B:b2", "B:b3"} << 1;
         QTest::newRow("two other nodes") << QStringList{"A:a1", "B:b1", "C:c1", "C:c2"} << 2;
         QTest::newRow("joined and left again") << QStringList{"A:a1", "B:b1", "C:c1", "-C:c1"} << 1;
@@ -179,12 +183,10 @@ private slots:
     {
         QFETCH(QStringList, members);
         QFETCH(int, perLine);
-        NatsTestServer server;
-        QVERIFY(server.start());
         // Heartbeats far apart, so the server's counters see only the lines.
-        std::unique_ptr<Node> nodes[3] = {node({server.url()}, "A", 60000, 120000),
-                                          node({server.url()}, "B", 60000, 120000),
-                                          node({server.url()}, "C", 60000, 120000)};
+        std::unique_ptr<Node> nodes[3] = {node({nats->url()}, "A", 60000, 120000),
+                                          node({nats->url()}, "B", 60000, 120000),
+                                          node({nats->url()}, "C", 60000, 120000)};
         QTRY_VERIFY_WITH_TIMEOUT(nodes[0]->link->isUp() && nodes[1]->link->isUp() && nodes[2]->link->isUp(), 5000);
         QHash<Node *, QSet<QByteArray>> membersAt;
         for (const QString &entry : members) {
@@ -212,7 +214,7 @@ private slots:
         }
         QTest::qWait(300);
         const int lines = 100;
-        const qint64 before = server.outMessages();
+        const qint64 before = nats->outMessages();
         for (int i = 0; i < lines; ++i)
             nodes[0]->link->sendChannelLine("Lobby", "a1", talk("a1", i));
         const int readers = int(std::count_if(std::begin(nodes) + 1, std::end(nodes), [](const auto &n) {
@@ -224,7 +226,7 @@ private slots:
                 QTRY_COMPARE_WITH_TIMEOUT((*it)->lines.size(), lines, 5000);
         }
         QTest::qWait(300);
-        const qint64 sent = server.outMessages() - before;
+        const qint64 sent = nats->outMessages() - before;
         qInfo("%lld NATS deliveries for %d lines: %.2f per line", sent, lines, double(sent) / lines);
         QCOMPARE(sent, qint64(lines) * perLine);
         for (auto it = std::begin(nodes) + 1; it != std::end(nodes); ++it) {
@@ -246,11 +248,9 @@ private slots:
     {
         QFETCH(QByteArray, to);
         QFETCH(bool, sent);
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A");
-        auto b = node({server.url()}, "B");
-        auto c = node({server.url()}, "C");
+        auto a = node({nats->url()}, "A");
+        auto b = node({nats->url()}, "B");
+        auto c = node({nats->url()}, "C");
         joinEverywhere(*c, "carol", "Elsewhere", {a.get(), b.get()});
         joinEverywhere(*b, "bob", "Lobby", {a.get(), c.get()});
         const QByteArray line = "1004 WHISPER alice 0010 \"psst\"\r\n";
@@ -267,10 +267,8 @@ private slots:
     // keeps the order of arrival.
     void rosterAndKicksAcrossNodes()
     {
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A");
-        auto b = node({server.url()}, "B");
+        auto a = node({nats->url()}, "A");
+        auto b = node({nats->url()}, "B");
         joinEverywhere(*a, "op", "Lobby", {b.get()});
         joinEverywhere(*b, "troll", "Lobby", {a.get()});
         joinEverywhere(*b, "bystander", "Lobby", {a.get()});
@@ -304,9 +302,7 @@ private slots:
     {
         QFETCH(bool, filter);
         QFETCH(int, crowd);
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto b = node({server.url()}, "B");
+        auto b = node({nats->url()}, "B");
         if (filter)
             b->link->setSnapshotFilter([](const QByteArray &user) { return user != "lost"; });
         b->link->userJoined("bob", "Lobby", "0002");
@@ -315,7 +311,7 @@ private slots:
         for (int i = 0; i < crowd; ++i)
             b->link->userJoined("crowd_member_with_a_long_name_" + QByteArray::number(i), "Crowd", "0010");
         QTest::qWait(300);
-        auto a = node({server.url()}, "A");
+        auto a = node({nats->url()}, "A");
         QTRY_VERIFY_WITH_TIMEOUT(a->link->findRemoteUser("bea"), 5000);
         QCOMPARE(a->link->findRemoteUser("BOB")->flags, QByteArray("0002"));
         QCOMPARE(a->link->findRemoteUser("bea")->channel, QByteArray("Other"));
@@ -335,10 +331,8 @@ private slots:
     void bansReachANewcomer()
     {
         QFETCH(QList<QByteArray>, bans);
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A");
-        auto c = node({server.url()}, "C");
+        auto a = node({nats->url()}, "A");
+        auto c = node({nats->url()}, "C");
         a->link->setBanListProvider([bans](const QByteArray &channel) {
             return channel.toLower() == "lobby" ? bans : QList<QByteArray>{};
         });
@@ -356,48 +350,45 @@ private slots:
         }
     }
 
-    // A node that dies without a word is noticed by the others, its users gone.
-    void deadNodeNoticed()
+    // A node that goes, without a word or cleanly (then at once), is noticed
+    // by the others, its users gone.
+    void goneNodeNoticed_data()
     {
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A", 1000, 5000);
-        auto b = node({server.url()}, "B", 1000, 5000);
+        QTest::addColumn<bool>("clean");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::newRow("dies without a word") << false << 5000;
+        QTest::newRow("stops cleanly") << true << 60000;
+    }
+    void goneNodeNoticed()
+    {
+        QFETCH(bool, clean);
+        QFETCH(int, timeoutMs);
+        auto a = node({nats->url()}, "A", 1000, timeoutMs);
+        auto b = node({nats->url()}, "B", 1000, timeoutMs);
         joinEverywhere(*b, "bob", "Lobby", {a.get()});
         joinEverywhere(*b, "bea", "Lobby", {a.get()});
         QElapsedTimer clock;
         clock.start();
-        b->link->abandon();
-        QTRY_VERIFY_WITH_TIMEOUT(a->lost.contains("B"), 10000);
-        qInfo("dead node noticed after %lld ms", qint64(clock.elapsed()));
+        if (clean)
+            b.reset();
+        else
+            b->link->abandon();
+        QTRY_VERIFY_WITH_TIMEOUT(a->lost.contains("B"), clean ? 2000 : 10000);
+        qInfo("gone node noticed after %lld ms", qint64(clock.elapsed()));
         QVERIFY(!a->link->findRemoteUser("bob") && !a->link->findRemoteUser("bea"));
         QCOMPARE(a->roster.mid(2), (QList<QByteArray>{"-B|bob|Lobby", "-B|bea|Lobby"}));
-    }
-
-    // A node that stops cleanly takes its users with it at once.
-    void byeDropsUsersAtOnce()
-    {
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A", 1000, 60000);
-        auto b = node({server.url()}, "B", 1000, 60000);
-        joinEverywhere(*b, "bob", "Lobby", {a.get()});
-        b.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(a->lost.contains("B"), 2000);
     }
 
     // The NATS server goes away and comes back: both nodes reconnect quickly,
     // say lines may be missing once, agree on users again, and talk again.
     void serverRestart()
     {
-        NatsTestServer server;
-        QVERIFY(server.start());
         // B comes back later than A: A must not take its own outage for B's silence.
-        auto a = node({server.url()}, "A", 200, 3000);
-        auto b = node({server.url()}, "B", 200, 3000, 50000, 1500);
+        auto a = node({nats->url()}, "A", 200, 3000);
+        auto b = node({nats->url()}, "B", 200, 3000, 50000, 1500);
         joinEverywhere(*a, "alice", "Lobby", {b.get()});
         joinEverywhere(*b, "bob", "Lobby", {a.get()});
-        server.stop();
+        nats->stop();
         QTRY_VERIFY_WITH_TIMEOUT(a->downs == 1 && b->downs == 1, 10000);
         // Users come and go meanwhile, and lines are sent: none of it waits for NATS.
         b->link->userJoined("late", "Lobby", "0010");
@@ -408,7 +399,7 @@ private slots:
         QVERIFY(sendClock.elapsed() < 1000);
         QTest::qWait(3500);
         QElapsedTimer clock;
-        QVERIFY(server.start(server.port()));
+        QVERIFY(nats->start(nats->port()));
         clock.start();
         QTRY_VERIFY_WITH_TIMEOUT(a->ups == 2, 5000);
         const qint64 aBack = clock.elapsed();
@@ -470,13 +461,11 @@ private slots:
     // sender's numbers is reported once.
     void hostileAndReplayedMessages()
     {
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A");
-        auto b = node({server.url()}, "B");
+        auto a = node({nats->url()}, "A");
+        auto b = node({nats->url()}, "B");
         joinEverywhere(*b, "bob", "Lobby", {a.get()});
         joinEverywhere(*a, "alice", "Lobby", {b.get()});
-        RawClient raw(server.url());
+        RawClient raw(nats->url());
         const QByteArray subject = NatsSupport::channelSubject("Lobby");
         raw.publish(subject, "1005 TALK mallory 0010 \"forged\"\r\n");
         raw.publish(subject, QByteArray("VKC\x02", 4) + QByteArray(40, 'x'));
@@ -518,10 +507,8 @@ private slots:
     void slowConsumerRecovers()
     {
         QFETCH(int, bursts);
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A");
-        auto b = node({server.url()}, "B", 200, 60000, 100);
+        auto a = node({nats->url()}, "A");
+        auto b = node({nats->url()}, "B", 200, 60000, 100);
         joinEverywhere(*b, "bob", "Lobby", {a.get()});
         joinEverywhere(*a, "alice", "Lobby", {b.get()});
         const int lines = 3000;
@@ -565,13 +552,11 @@ private slots:
     {
         QFETCH(int, backAfterMs);
         QFETCH(bool, listenedThroughout);
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A");
-        auto b = node({server.url()}, "B", 200, 1500, 50000, 250, 400);
+        auto a = node({nats->url()}, "A");
+        auto b = node({nats->url()}, "B", 200, 1500, 50000, 250, 400);
         joinEverywhere(*a, "alice", "Lobby", {b.get()});
         joinEverywhere(*b, "bob", "Lobby", {a.get()});
-        const qint64 subscriptionsBefore = qint64(server.varz().value(QStringLiteral("subscriptions")).toDouble());
+        const qint64 subscriptionsBefore = qint64(nats->varz().value(QStringLiteral("subscriptions")).toDouble());
         b->link->userLeft("bob", "Lobby", "0010");
         QTRY_VERIFY_WITH_TIMEOUT(!a->link->findRemoteUser("bob"), 5000);
         a->link->sendChannelLine("Lobby", "alice", talk("alice", 1)); // nobody on B to deliver it to
@@ -584,7 +569,7 @@ private slots:
         }
         QCOMPARE(stoppedListening, !listenedThroughout);
         if (backAfterMs < 0) {
-            QTRY_COMPARE_WITH_TIMEOUT(qint64(server.varz().value(QStringLiteral("subscriptions")).toDouble()),
+            QTRY_COMPARE_WITH_TIMEOUT(qint64(nats->varz().value(QStringLiteral("subscriptions")).toDouble()),
                                       subscriptionsBefore - 1, 5000);
             a->link->sendChannelLine("Lobby", "alice", talk("alice", 2));
             QTest::qWait(300);
@@ -612,10 +597,8 @@ private slots:
     {
         QFETCH(int, idleMs);
         QFETCH(int, rounds);
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A");
-        auto b = node({server.url()}, "B", 200, 1500, 50000, 250, idleMs);
+        auto a = node({nats->url()}, "A");
+        auto b = node({nats->url()}, "B", 200, 1500, 50000, 250, idleMs);
         joinEverywhere(*a, "alice", "Lobby", {b.get()});
         for (int i = 0; i < rounds; ++i) {
             b->link->userJoined("bob", "Lobby", "0010");
@@ -642,10 +625,8 @@ private slots:
     void announcedNameOfALocalUser()
     {
         QFETCH(bool, localGivesUp);
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A");
-        auto b = node({server.url()}, "B");
+        auto a = node({nats->url()}, "A");
+        auto b = node({nats->url()}, "B");
         joinEverywhere(*b, "bob", "Lobby", {a.get()});
         a->link->userJoined("alice", "Lobby", "0010");
         QSignalSpy contested(a->link.get(), &ClusterLink::nameContested);
@@ -665,10 +646,8 @@ private slots:
     // stale and goes at once.
     void claimedNameDropsStaleRemote()
     {
-        NatsTestServer server;
-        QVERIFY(server.start());
-        auto a = node({server.url()}, "A");
-        auto b = node({server.url()}, "B");
+        auto a = node({nats->url()}, "A");
+        auto b = node({nats->url()}, "B");
         joinEverywhere(*b, "alice", "Lobby", {a.get()});
         a->link->nameClaimed("Alice");
         QVERIFY(!a->link->findRemoteUser("alice"));

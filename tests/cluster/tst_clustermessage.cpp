@@ -10,22 +10,33 @@ Q_DECLARE_METATYPE(ClusterMessage)
 
 namespace {
 
-ClusterMessage make(Kind kind)
+ClusterMessage make(Kind kind, const QByteArray &channel = {}, const QByteArray &user = {},
+                    const QByteArray &payload = {}, const QByteArray &target = {}, const QByteArray &flags = {})
 {
     ClusterMessage m;
     m.kind = kind;
     m.incarnation = 0x0123456789ABCDEFull;
     m.seq = 42;
     m.origin = "gw-1";
+    m.channel = channel;
+    m.user = user;
+    m.payload = payload;
+    m.target = target;
+    m.flags = flags;
     return m;
 }
 
 ClusterMessage channelLine()
 {
-    ClusterMessage m = make(Kind::ChannelLine);
-    m.channel = "Lobby";
-    m.user = "alice";
-    m.payload = "1005 TALK alice 0010 \"hi there\"\r\n";
+    return make(Kind::ChannelLine, "Lobby", "alice", "1005 TALK alice 0010 \"hi there\"\r\n");
+}
+
+// A channel line with one thing changed.
+template<typename Change>
+ClusterMessage changed(Change change)
+{
+    ClusterMessage m = channelLine();
+    change(m);
     return m;
 }
 
@@ -48,48 +59,26 @@ private slots:
     {
         QTest::addColumn<ClusterMessage>("message");
         QTest::newRow("channel line") << channelLine();
-        ClusterMessage info = channelLine();
-        info.user.clear();
-        info.payload = "1018 INFO \"bob was kicked out of the channel by alice.\"\r\n";
-        QTest::newRow("notice without author") << info;
-        ClusterMessage raw = channelLine();
-        raw.channel = QByteArray("\xe9t\xe9 \"caf\xe9\" <b>");
-        raw.payload = QByteArray("1005 TALK alice 0010 \"\xff\xfe\x01\"\r\n1005 TALK alice 0010 \"2\"\r\n");
-        QTest::newRow("raw bytes, two lines") << raw;
-        ClusterMessage whisper = make(Kind::Whisper);
-        whisper.user = "alice";
-        whisper.target = "Bob#2";
-        whisper.payload = "1004 WHISPER alice 0010 \"psst\"\r\n";
-        QTest::newRow("whisper") << whisper;
-        ClusterMessage join = make(Kind::Join);
-        join.user = "alice";
-        join.channel = "Lobby";
-        join.flags = "0002";
-        QTest::newRow("join") << join;
-        ClusterMessage ban = make(Kind::Ban);
-        ban.channel = "Lobby";
-        ban.user = "op";
-        ban.target = "troll";
-        ban.payload = "1018 INFO \"troll was banned by op.\"\r\n";
-        QTest::newRow("ban") << ban;
-        ClusterMessage snapshot = make(Kind::Snapshot);
-        snapshot.flags = "3";
+        QTest::newRow("notice without author")
+                << make(Kind::ChannelLine, "Lobby", {}, "1018 INFO \"bob was kicked out of the channel by alice.\"\r\n");
+        QTest::newRow("raw bytes, two lines")
+                << make(Kind::ChannelLine, "\xe9t\xe9 \"caf\xe9\" <b>", "alice",
+                        "1005 TALK alice 0010 \"\xff\xfe\x01\"\r\n1005 TALK alice 0010 \"2\"\r\n");
+        QTest::newRow("whisper") << make(Kind::Whisper, {}, "alice", "1004 WHISPER alice 0010 \"psst\"\r\n", "Bob#2");
+        QTest::newRow("join") << make(Kind::Join, "Lobby", "alice", {}, {}, "0002");
+        QTest::newRow("ban") << make(Kind::Ban, "Lobby", "op", "1018 INFO \"troll was banned by op.\"\r\n", "troll");
+        ClusterMessage snapshot = make(Kind::Snapshot, {}, {}, {}, {}, "3");
         for (int i = 0; i < 300; ++i)
             snapshot.members.append({"user" + QByteArray::number(i), "Channel " + QByteArray::number(i % 7), "0010"});
         QTest::newRow("snapshot of 300") << snapshot;
-        ClusterMessage empty = make(Kind::Snapshot);
-        empty.flags = "0";
-        QTest::newRow("empty snapshot") << empty;
-        ClusterMessage banRequest = make(Kind::BanListRequest);
-        banRequest.channel = "Lobby";
-        QTest::newRow("ban list request") << banRequest;
-        ClusterMessage banList = make(Kind::BanList);
-        banList.channel = "Lobby";
+        QTest::newRow("empty snapshot") << make(Kind::Snapshot, {}, {}, {}, {}, "0");
+        QTest::newRow("ban list request") << make(Kind::BanListRequest, "Lobby");
+        ClusterMessage banList = make(Kind::BanList, "Lobby");
         banList.members = {{"troll", "Lobby", "0"}, {"spammer", "Lobby", "0"}};
         QTest::newRow("ban list") << banList;
-        ClusterMessage big = channelLine();
-        big.payload = "1005 TALK alice 0010 \"" + QByteArray(60 * 1024, 'x') + "\"\r\n";
-        QTest::newRow("near the cap") << big;
+        QTest::newRow("near the cap") << changed([](ClusterMessage &m) {
+            m.payload = "1005 TALK alice 0010 \"" + QByteArray(60 * 1024, 'x') + "\"\r\n";
+        });
         ClusterMessage extremes = make(Kind::Heartbeat);
         extremes.incarnation = ~0ull;
         extremes.seq = ~0ull;
@@ -109,48 +98,26 @@ private slots:
     // What a sender must never produce, so that no peer ever has to reject it.
     void encodeRefuses_data()
     {
+        using M = ClusterMessage &;
         QTest::addColumn<ClusterMessage>("message");
-        ClusterMessage m = channelLine();
-        m.seq = 0;
-        QTest::newRow("sequence 0") << m;
-        m = channelLine();
-        m.origin = "gw.1";
-        QTest::newRow("dot in node name") << m;
-        m = channelLine();
-        m.payload = "1005 TALK alice 0010 \"a\"\r\n1019 ERROR \"forged\"";
-        QTest::newRow("unfinished line") << m;
-        m = channelLine();
-        m.payload = "1005 TALK alice 0010 \"a\nb\"\r\n";
-        QTest::newRow("bare line feed") << m;
-        m = channelLine();
-        m.channel = "Lobby\r\n1018 INFO \"x\"";
-        QTest::newRow("line end in channel") << m;
-        m = channelLine();
-        m.user = "al ice";
-        QTest::newRow("space in user") << m;
-        m = channelLine();
-        m.payload = "1005 TALK alice 0010 \"" + QByteArray(64 * 1024, 'x') + "\"\r\n";
-        QTest::newRow("over the cap") << m;
-        m = make(Kind::Whisper);
-        m.user = "alice";
-        m.payload = "1004 WHISPER alice 0010 \"psst\"\r\n";
-        QTest::newRow("whisper to nobody") << m;
-        m = make(Kind::Heartbeat);
-        m.channel = "Lobby";
-        QTest::newRow("heartbeat with channel") << m;
-        m = make(Kind::Join);
-        m.user = "alice";
-        m.channel = "Lobby";
-        m.flags = "00x2";
-        QTest::newRow("flags not digits") << m;
-        m = make(Kind::Snapshot);
-        QTest::newRow("snapshot without part count") << m;
-        m.flags = "0";
+        QTest::newRow("sequence 0") << changed([](M m) { m.seq = 0; });
+        QTest::newRow("dot in node name") << changed([](M m) { m.origin = "gw.1"; });
+        QTest::newRow("unfinished line")
+                << changed([](M m) { m.payload = "1005 TALK alice 0010 \"a\"\r\n1019 ERROR \"forged\""; });
+        QTest::newRow("bare line feed") << changed([](M m) { m.payload = "1005 TALK alice 0010 \"a\nb\"\r\n"; });
+        QTest::newRow("line end in channel") << changed([](M m) { m.channel = "Lobby\r\n1018 INFO \"x\""; });
+        QTest::newRow("space in user") << changed([](M m) { m.user = "al ice"; });
+        QTest::newRow("over the cap") << changed([](M m) {
+            m.payload = "1005 TALK alice 0010 \"" + QByteArray(64 * 1024, 'x') + "\"\r\n";
+        });
+        QTest::newRow("other version") << changed([](M m) { m.version = 2; });
+        QTest::newRow("whisper to nobody") << make(Kind::Whisper, {}, "alice", "1004 WHISPER alice 0010 \"psst\"\r\n");
+        QTest::newRow("heartbeat with channel") << make(Kind::Heartbeat, "Lobby");
+        QTest::newRow("flags not digits") << make(Kind::Join, "Lobby", "alice", {}, {}, "00x2");
+        QTest::newRow("snapshot without part count") << make(Kind::Snapshot);
+        ClusterMessage m = make(Kind::Snapshot, {}, {}, {}, {}, "0");
         m.members.append({"alice", "", "0010"});
         QTest::newRow("member without channel") << m;
-        m = channelLine();
-        m.version = 2;
-        QTest::newRow("other version") << m;
     }
     void encodeRefuses()
     {
@@ -167,9 +134,7 @@ private slots:
         QTest::newRow("text") << QByteArray("PUB vesk.chan.x 5\r\nhello") << QByteArray("not a gateway message");
         QTest::newRow("magic only") << QByteArray("VKC") << QByteArray("truncated");
         QTest::newRow("version 2") << patched(3, 2) << QByteArray("unknown version 2");
-        QTest::newRow("version 0") << patched(3, 0) << QByteArray("unknown version 0");
         QTest::newRow("kind 0") << patched(4, 0) << QByteArray("unknown kind 0");
-        QTest::newRow("kind 200") << patched(4, char(200)) << QByteArray("unknown kind 200");
         QTest::newRow("kind 14") << patched(4, char(14)) << QByteArray("unknown kind 14");
         QTest::newRow("cut short") << valid.chopped(1) << QByteArray("truncated");
         QTest::newRow("trailing byte") << valid + 'x' << QByteArray("trailing bytes");
@@ -189,9 +154,7 @@ private slots:
         qToBigEndian<quint32>(0xFFFFFFFFu, hugePayload.data() + payloadLength);
         QTest::newRow("payload length 4 GiB") << hugePayload << QByteArray("truncated");
         // A snapshot that promises 65535 members and brings none.
-        ClusterMessage snapshot = make(Kind::Snapshot);
-        snapshot.flags = "0";
-        QByteArray promise = encodeClusterMessage(snapshot);
+        QByteArray promise = encodeClusterMessage(make(Kind::Snapshot, {}, {}, {}, {}, "0"));
         promise[promise.size() - 2] = char(0xFF);
         promise[promise.size() - 1] = char(0xFF);
         QTest::newRow("member count without members") << promise << QByteArray("truncated");
@@ -200,8 +163,7 @@ private slots:
         smuggled.replace("Lobby", "Lo\r\nb");
         QTest::newRow("line end in channel") << smuggled << QByteArray("bad channel");
         // The payload's closing line end removed, the length fixed up.
-        ClusterMessage open = channelLine();
-        QByteArray unterminated = encodeClusterMessage(open);
+        QByteArray unterminated = valid;
         unterminated.replace("\"\r\n", "\"xx");
         QTest::newRow("payload without line end") << unterminated << QByteArray("bad payload");
         QByteArray badNode = valid;
@@ -221,8 +183,7 @@ private slots:
     // Every way of cutting a valid message short is rejected, none crashes.
     void everyTruncationRejected()
     {
-        ClusterMessage snapshot = make(Kind::Snapshot);
-        snapshot.flags = "0";
+        ClusterMessage snapshot = make(Kind::Snapshot, {}, {}, {}, {}, "0");
         snapshot.members.append({"alice", "Lobby", "0002"});
         snapshot.members.append({"bob", "The Void", "0010"});
         for (const ClusterMessage &message : {channelLine(), snapshot}) {
@@ -236,14 +197,11 @@ private slots:
     {
         QTest::addColumn<QByteArray>("node");
         QTest::addColumn<bool>("ok");
-        QTest::newRow("plain") << QByteArray("gw1") << true;
         QTest::newRow("dash underscore") << QByteArray("eu-west_2") << true;
         QTest::newRow("64") << QByteArray(64, 'a') << true;
         QTest::newRow("65") << QByteArray(65, 'a') << false;
         QTest::newRow("empty") << QByteArray() << false;
         QTest::newRow("dot splits a subject") << QByteArray("a.b") << false;
-        QTest::newRow("wildcard") << QByteArray(">") << false;
-        QTest::newRow("space") << QByteArray("a b") << false;
     }
     void nodeNames()
     {

@@ -61,7 +61,7 @@ class tst_gateway_accounts : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
+        QVERIFY(m_dir.isValid() && PasswordHash::initialise());
         QVERIFY(TestCerts::makeCertificate(m_dir.path(), &m_cert, &m_key));
         m_ca = QSslCertificate::fromPath(m_cert).value(0);
         QVERIFY(!m_ca.isNull());
@@ -88,14 +88,12 @@ private slots:
                                     << lobby + "1001 USER bob 0002\r\n" + welcome("bob") << "logged in as bob";
         QTest::newRow("wrong password, hashed") << QByteArray("alice") << QByteArray("Secret") << false << kIncorrect
                                                 << "login refused for alice: wrong password";
-        QTest::newRow("wrong password, plain") << QByteArray("bob") << QByteArray("plain") << false << kIncorrect
-                                               << "login refused for bob: wrong password";
         QTest::newRow("wrong password over TLS") << QByteArray("alice") << QByteArray("") + "secret " << true
                                                  << kIncorrect << "login refused for alice: wrong password";
-        QTest::newRow("no such account") << QByteArray("eve") << QByteArray("secret") << false << kIncorrect
-                                         << "login refused for eve: no such account";
         QTest::newRow("names compare exactly") << QByteArray("Alice") << QByteArray("secret") << false << kIncorrect
                                                << "login refused for Alice: no such account";
+        QTest::newRow("no such account") << QByteArray("eve") << QByteArray("secret") << false << kIncorrect
+                                         << "login refused for eve: no such account";
         QTest::newRow("anonymous needs no account") << QByteArray("guest") << QByteArray() << false
                                                     << lobby + "1001 USER guest 0002\r\n" + welcome("guest")
                                                     << "logged in as guest";
@@ -184,8 +182,12 @@ private slots:
         const QString dir = m_dir.path();
         QTest::newRow("hash a password") << QStringList{"--hash-password", "carol"} << QByteArray("pw 1\n") << 0
                                          << "carol:$argon2id$v=19$m=19456,t=2,p=1$" << QString();
-        QTest::newRow("hash an empty password") << QStringList{"--hash-password", "carol"} << QByteArray("\n") << 2
-                                                << QString() << "empty password";
+        QTest::newRow("hash a password without a line end") << QStringList{"--hash-password", "carol"}
+                                                            << QByteArray("pw 1") << 0 << "carol:$argon2id$" << QString();
+        QTest::newRow("hash an empty password") << QStringList{"--hash-password", "carol"} << QByteArray("\npw 1\n")
+                                                << 2 << QString() << "empty password";
+        QTest::newRow("hash for an unusable name") << QStringList{"--hash-password", "a b"} << QByteArray("pw 1\n")
+                                                   << 2 << QString() << "unusable name";
         QTest::newRow("missing certificate")
                 << QStringList{"--port", "0", "--tls-cert", dir + "/none.pem", "--tls-key", m_key} << QByteArray()
                 << 1 << QString() << "TLS certificate " + dir + "/none.pem: No such file";
@@ -222,9 +224,18 @@ private slots:
         QCOMPARE(err.count(u'\n'), error.isEmpty() ? 0 : 1);
         QVERIFY2(err.contains(error), qPrintable(err));
         if (!output.isEmpty()) {
-            // The printed line is an accounts file that logs the name in.
+            // The printed line is an accounts file that logs the name in with that password, and nothing else.
             const std::optional<Accounts> accounts = Accounts::parse(out.toUtf8());
-            QVERIFY(accounts && accounts->find("carol") && accounts->find("carol")->hashed);
+            QVERIFY(out.endsWith(u'\n') && accounts && accounts->find("carol") && accounts->find("carol")->hashed);
+            PasswordVerifier verifier(*accounts);
+            QList<PasswordVerifier::Verdict> right, wrong;
+            verifier.verify("carol", "pw 1", this, [&](PasswordVerifier::Verdict v) { right << v; });
+            verifier.verify("carol", "pw 2", this, [&](PasswordVerifier::Verdict v) { wrong << v; });
+            QTRY_VERIFY_WITH_TIMEOUT(!right.isEmpty() && !wrong.isEmpty(), kTimeout);
+            QCOMPARE(right.first(), PasswordVerifier::Verdict::Accepted);
+            QCOMPARE(wrong.first(), PasswordVerifier::Verdict::Refused);
+        } else {
+            QVERIFY(out.isEmpty());
         }
     }
 

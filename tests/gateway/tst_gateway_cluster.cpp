@@ -137,11 +137,10 @@ private slots:
             {{"carol", {"1007 CHANNEL \"Lobby\"\r\n1001 USER alice 0002\r\n1001 USER dan 0010\r\n1001 USER bob 0010\r\n"
                         "1001 USER carol 0010\r\n"}},
              {"alice", {"1002 JOIN dan 0010\r\n", "1002 JOIN bob 0010\r\n", "1002 JOIN carol 0010\r\n"}}});
-        row("talk", {"bob:hello"}, {{"alice", {talk("bob", "hello")}}, {"carol", {talk("bob", "hello")}}},
-            {{"bob", {"TALK bob"}}});
-        row("one sender's lines in order", {"bob:1", "bob:2", "bob:3", "carol?\"3\""},
+        row("talk, one sender's lines in order", {"bob:1", "bob:2", "bob:3", "carol?\"3\""},
             {{"carol", {talk("bob", "1"), talk("bob", "2"), talk("bob", "3")}},
-             {"alice", {talk("bob", "1"), talk("bob", "2"), talk("bob", "3")}}});
+             {"alice", {talk("bob", "1"), talk("bob", "2"), talk("bob", "3")}}},
+            {{"bob", {"TALK bob"}}});
         row("emote", {"carol:/me waves"},
             {{"alice", {"1023 EMOTE carol 0010 \"waves\"\r\n"}}, {"bob", {"1023 EMOTE carol 0010 \"waves\"\r\n"}},
              {"carol", {"1023 EMOTE carol 0010 \"waves\"\r\n"}}});
@@ -214,7 +213,7 @@ private slots:
         for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
             Client *c = client(it.key());
             QByteArray missing;
-            QTest::qWaitFor([&] { return containsInOrder(c->received, *it, &missing); }, kTimeout);
+            (void)QTest::qWaitFor([&] { return containsInOrder(c->received, *it, &missing); }, kTimeout);
             QVERIFY2(containsInOrder(c->received, *it, &missing),
                      (it.key() + " lacks " + missing + " in: " + c->received).constData());
         }
@@ -335,18 +334,11 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return gw[2].add("alice").login(); }, 10000));
     }
 
-    // What a gateway did not send is logged and dropped, never shown.
-    void foreignMessagesDropped_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("text") << QByteArray("1005 TALK mallory 0010 \"hi\"\r\n");
-        QTest::newRow("wrong version") << QByteArray("VKC\x09\x08", 5) + QByteArray(40, '\0');
-        QTest::newRow("oversized") << "VKC" + QByteArray(70 * 1024, '\1');
-    }
-
+    // What a gateway did not send is logged and dropped, never shown (the
+    // kinds of malformed message are the message decoder's own tests).
     void foreignMessagesDropped()
     {
-        QFETCH(QByteArray, bytes);
+        const QByteArray bytes = "1005 TALK mallory 0010 \"hi\"\r\n";
         QVERIFY(logIn(0, "alice", 1));
         natsConnection *raw = nullptr;
         QCOMPARE(natsConnection_ConnectTo(&raw, nats().url().toUtf8().constData()), NATS_OK);

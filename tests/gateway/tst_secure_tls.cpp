@@ -78,13 +78,10 @@ private slots:
         QTest::newRow("cut-off certificate") << path("cut.pem") << key << QStringLiteral("not a usable PEM certificate");
         QTest::newRow("key given as certificate") << key << key << QStringLiteral("not a usable PEM certificate");
         QTest::newRow("certificate given as key") << cert << cert << QStringLiteral("not a usable PEM private key");
-        QTest::newRow("garbage key") << cert << path("garbage.pem") << QStringLiteral("not a usable PEM private key");
         QTest::newRow("key with a passphrase") << cert << path("encrypted-key.pem")
                                                << QStringLiteral("without a passphrase");
         QTest::newRow("another certificate's key") << cert << path("other-key.pem")
                                                    << QStringLiteral("does not belong to the certificate");
-        QTest::newRow("RSA key for the EC certificate") << cert << path("rsa-key.pem")
-                                                        << QStringLiteral("does not belong to the certificate");
     }
     void load()
     {
@@ -120,7 +117,6 @@ private slots:
         QTest::newRow("TLS 1.3, whole") << 0 << (1 << 20) << lines;
         QTest::newRow("TLS 1.3, byte by byte") << 0 << 1 << lines;
         QTest::newRow("TLS 1.2, byte by byte") << int(TLS1_2_VERSION) << 1 << lines;
-        QTest::newRow("TLS 1.2, whole") << int(TLS1_2_VERSION) << (1 << 20) << lines;
         QTest::newRow("TLS 1.3, 7-byte pieces, big record") << 0 << 7 << QByteArrayList{big, "end\r\n"};
         QTest::newRow("TLS 1.3, all at once, big records")
                 << 0 << (1 << 20) << QByteArrayList{big, big, "a", "b", "c"};
@@ -195,7 +191,6 @@ private slots:
         QTest::addColumn<QByteArray>("early");
         QTest::addColumn<bool>("fits");
 
-        QTest::newRow("a line") << QByteArray("1018 INFO \"hello\"\r\n") << true;
         QTest::newRow("exactly the limit") << QByteArray(TlsSession::kMaxEarlyBytes, 'e') << true;
         QTest::newRow("over the limit") << QByteArray(TlsSession::kMaxEarlyBytes + 1, 'e') << false;
     }
@@ -216,23 +211,20 @@ private slots:
         QCOMPARE(client.decrypt({}), early);
     }
 
-    // A bad record, an unwanted handshake or a peer that ends the session:
-    // the session says so and no other session notices.
+    // A bad record or an unwanted handshake: the session fails for good and
+    // no other session notices.
     void peerMisbehaves_data()
     {
         QTest::addColumn<QString>("what");
-        QTest::addColumn<int>("status");
 
-        QTest::newRow("record with a flipped byte") << QStringLiteral("flip") << int(Status::Failed);
-        QTest::newRow("record cut short, then a new one") << QStringLiteral("cut") << int(Status::Failed);
-        QTest::newRow("record header with a huge length") << QStringLiteral("huge") << int(Status::Failed);
-        QTest::newRow("TLS 1.2 renegotiation") << QStringLiteral("renegotiate") << int(Status::Failed);
-        QTest::newRow("close-notify") << QStringLiteral("close") << int(Status::Closed);
+        QTest::newRow("record with a flipped byte") << QStringLiteral("flip");
+        QTest::newRow("record cut short, then a new one") << QStringLiteral("cut");
+        QTest::newRow("record header with a huge length") << QStringLiteral("huge");
+        QTest::newRow("TLS 1.2 renegotiation") << QStringLiteral("renegotiate");
     }
     void peerMisbehaves()
     {
         QFETCH(QString, what);
-        QFETCH(int, status);
         TlsSession bystander(*m_context);
         MemoryClient bystanderClient;
         QVERIFY(TlsTest::handshake(bystanderClient, bystander));
@@ -249,14 +241,11 @@ private slots:
             bytes = record.left(record.size() - 4) + client.encrypt("again\r\n");
         } else if (what == QLatin1String("huge")) {
             bytes = QByteArray("\x17\x03\x03\xff\xff", 5) + QByteArray(70000, 'z');
-        } else if (what == QLatin1String("renegotiate")) {
+        } else {
             QCOMPARE(SSL_renegotiate(client.ssl), 1);
             client.handshakeStep();
             bytes = client.output();
             QVERIFY(!bytes.isEmpty());
-        } else {
-            SSL_shutdown(client.ssl);
-            bytes = client.output();
         }
         QByteArray plain;
         Status got = session.feed(bytes, &plain);
@@ -267,30 +256,23 @@ private slots:
             QCOMPARE(client.handshakeStep(), -1);
             got = session.feed(client.output(), &plain);
         }
-        QCOMPARE(int(got), status);
+        QCOMPARE(got, Status::Failed);
         QVERIFY(plain.isEmpty());
-        if (got == Status::Failed) {
-            qInfo("%s", qPrintable(session.errorString()));
-            QVERIFY(!session.errorString().isEmpty());
-            QCOMPARE(session.feed("more", &plain), Status::Failed);
-            QCOMPARE(session.write("more"), Status::Failed);
-        } else {
-            // Our close-notify answers the peer's.
-            client.decrypt(session.takeOutput());
-            QVERIFY(SSL_get_shutdown(client.ssl) & SSL_RECEIVED_SHUTDOWN);
-        }
+        qInfo("%s", qPrintable(session.errorString()));
+        QVERIFY(!session.errorString().isEmpty());
+        QCOMPARE(session.feed("more", &plain), Status::Failed);
+        QCOMPARE(session.write("more"), Status::Failed);
 
         QByteArray bystanderPlain;
         QCOMPARE(bystander.feed(bystanderClient.encrypt("still here\r\n"), &bystanderPlain), Status::Ok);
         QCOMPARE(bystanderPlain, QByteArray("still here\r\n"));
     }
 
-    // The last lines and the close-notify often arrive together: the lines
-    // still come out, with the news that the peer is done.
+    // The last lines and the close-notify, together or apart: the lines still
+    // come out, with the news that the peer is done, and our close-notify answers.
     void linesThenCloseNotify_data()
     {
         QTest::addColumn<bool>("oneChunk");
-
         QTest::newRow("in one chunk") << true;
         QTest::newRow("in two chunks") << false;
     }
@@ -313,6 +295,8 @@ private slots:
         }
         QCOMPARE(plain, QByteArray("bye\r\nreally\r\n"));
         QVERIFY(session.peerClosed());
+        client.decrypt(session.takeOutput());
+        QVERIFY(SSL_get_shutdown(client.ssl) & SSL_RECEIVED_SHUTDOWN);
         QCOMPARE(session.write("ignored\r\n"), Status::Closed);
     }
 

@@ -86,31 +86,28 @@ private slots:
         QTest::addColumn<int>("verdict");
         QTest::addColumn<QByteArray>("pinned");
         QTest::addColumn<bool>("damaged");
-        const QByteArray a = key("a"), b = key("b");
-        QTest::newRow("no file") << QByteArray("<none>") << int(PinVerdict::Unknown) << QByteArray() << false;
-        QTest::newRow("empty file") << QByteArray() << int(PinVerdict::Unknown) << QByteArray() << false;
-        QTest::newRow("pinned") << pinLine("127.0.0.1:6113", a) << int(PinVerdict::Trusted) << QByteArray() << false;
-        QTest::newRow("pinned, CR LF and comments")
-            << "# trusted servers\r\n\r\n" + pinLine("127.0.0.1:6113", a).replace("\n", "\r\n") << int(PinVerdict::Trusted)
-            << QByteArray() << false;
-        QTest::newRow("pinned as hex") << "127.0.0.1:6113 " + a.toHex(':') + "\n" << int(PinVerdict::Trusted) << QByteArray() << false;
-        QTest::newRow("changed") << pinLine("127.0.0.1:6113", b) << int(PinVerdict::Changed) << b << false;
-        QTest::newRow("other port is another server") << pinLine("127.0.0.1:6112", b) << int(PinVerdict::Unknown) << QByteArray() << false;
-        QTest::newRow("other host is another server") << pinLine("localhost:6113", b) << int(PinVerdict::Unknown) << QByteArray() << false;
-        QTest::newRow("two pins, one matches") << pinLine("127.0.0.1:6113", b) + pinLine("127.0.0.1:6113", a)
-                                               << int(PinVerdict::Trusted) << QByteArray() << false;
-        QTest::newRow("damaged line trusts nothing") << QByteArray("127.0.0.1:6113 sha256/AAAA\n") << int(PinVerdict::Unknown) << QByteArray() << true;
-        QTest::newRow("damaged line beside a changed pin")
-            << "127.0.0.1:6113 " + a.toHex().chopped(2) + "\n" + pinLine("127.0.0.1:6113", b) << int(PinVerdict::Changed) << b << true;
-        QTest::newRow("host without port") << "127.0.0.1 sha256/" + a.toBase64() + "\n" << int(PinVerdict::Unknown) << QByteArray() << true;
-        QTest::newRow("scheme on host") << "tls://127.0.0.1:6113 sha256/" + a.toBase64() + "\n" << int(PinVerdict::Unknown)
-                                        << QByteArray() << true;
-        QTest::newRow("a third field") << pinLine("127.0.0.1:6113", a).chopped(1) + " extra\n" << int(PinVerdict::Unknown)
-                                       << QByteArray() << true;
-        QTest::newRow("binary") << QByteArray("\x00\xff\xfe\x01 \x80\x81\n\x7f\x00", 10) << int(PinVerdict::Unknown) << QByteArray() << true;
-        QTest::newRow("binary, then a pin") << QByteArray("\x00\xff\xfe\n", 4) + pinLine("127.0.0.1:6113", a)
-                                            << int(PinVerdict::Trusted) << QByteArray() << true;
-        QTest::newRow("a wildcard is not a host") << "* sha256/" + a.toBase64() + "\n" << int(PinVerdict::Unknown) << QByteArray() << true;
+        const QByteArray a = key("a"), b = key("b"), here = "127.0.0.1:6113 ";
+        const int unknown = int(PinVerdict::Unknown), trusted = int(PinVerdict::Trusted), changed = int(PinVerdict::Changed);
+        const auto row = [](const char *name, const QByteArray &content, int verdict, const QByteArray &pinned = {},
+                            bool damaged = false) { QTest::newRow(name) << content << verdict << pinned << damaged; };
+        row("no file", "<none>", unknown);
+        row("empty file", "", unknown);
+        row("pinned", pinLine("127.0.0.1:6113", a), trusted);
+        row("pinned, CR LF and comments", "# trusted servers\r\n\r\n" + pinLine("127.0.0.1:6113", a).replace("\n", "\r\n"),
+            trusted);
+        row("pinned as hex", here + a.toHex(':') + "\n", trusted);
+        row("changed", pinLine("127.0.0.1:6113", b), changed, b);
+        row("other port is another server", pinLine("127.0.0.1:6112", b), unknown);
+        row("other host is another server", pinLine("localhost:6113", b), unknown);
+        row("two pins, one matches", pinLine("127.0.0.1:6113", b) + pinLine("127.0.0.1:6113", a), trusted);
+        row("damaged line trusts nothing", here + "sha256/AAAA\n", unknown, {}, true);
+        row("damaged line beside a changed pin", here + a.toHex().chopped(2) + "\n" + pinLine("127.0.0.1:6113", b),
+            changed, b, true);
+        row("host without port", "127.0.0.1 sha256/" + a.toBase64() + "\n", unknown, {}, true);
+        row("scheme on host", "tls://127.0.0.1:6113 sha256/" + a.toBase64() + "\n", unknown, {}, true);
+        row("a third field", pinLine("127.0.0.1:6113", a).chopped(1) + " extra\n", unknown, {}, true);
+        row("binary, then a pin", QByteArray("\x00\xff\xfe\n", 4) + pinLine("127.0.0.1:6113", a), trusted, {}, true);
+        row("a wildcard is not a host", "* sha256/" + a.toBase64() + "\n", unknown, {}, true);
     }
 
     void lookupFromFile()

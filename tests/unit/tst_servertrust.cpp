@@ -180,34 +180,26 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("reason");
         const int unknown = int(PinVerdict::Unknown), trusted = int(PinVerdict::Trusted), changed = int(PinVerdict::Changed);
-        QTest::newRow("verified, new") << Errors{} << unknown << true << int(TrustDecision::Accept) << "";
-        QTest::newRow("verified, pinned") << Errors{} << trusted << true << int(TrustDecision::Accept) << "";
-        QTest::newRow("verified but the pin changed")
-            << Errors{} << changed << true << int(TrustDecision::RefuseChanged) << "not the one you chose to trust";
-        QTest::newRow("self-signed, new") << Errors{QSslError::SelfSignedCertificate} << unknown << true
-                                          << int(TrustDecision::AskTrust) << "signed by itself";
-        QTest::newRow("self-signed, pinned") << Errors{QSslError::SelfSignedCertificate} << trusted << true
-                                             << int(TrustDecision::Accept) << "";
-        QTest::newRow("self-signed, changed") << Errors{QSslError::SelfSignedCertificate} << changed << true
-                                              << int(TrustDecision::RefuseChanged) << "not the one you chose to trust";
-        QTest::newRow("unknown issuer") << Errors{QSslError::UnableToGetLocalIssuerCertificate, QSslError::UnableToVerifyFirstCertificate}
-                                        << unknown << true << int(TrustDecision::AskTrust) << "an authority this computer does not know";
-        QTest::newRow("wrong name") << Errors{QSslError::HostNameMismatch} << unknown << true << int(TrustDecision::AskTrust)
-                                    << "not made out to chat.example";
-        QTest::newRow("expired") << Errors{QSslError::CertificateExpired} << unknown << true << int(TrustDecision::AskTrust)
-                                 << "has expired";
-        QTest::newRow("expired, pinned") << Errors{QSslError::CertificateExpired} << trusted << true << int(TrustDecision::Accept) << "";
-        QTest::newRow("not yet valid") << Errors{QSslError::CertificateNotYetValid} << unknown << true
-                                       << int(TrustDecision::AskTrust) << "not valid yet";
-        QTest::newRow("revoked, even pinned") << Errors{QSslError::SelfSignedCertificate, QSslError::CertificateRevoked} << trusted
-                                              << true << int(TrustDecision::Refuse) << "revoked";
-        QTest::newRow("blacklisted, even pinned") << Errors{QSslError::CertificateBlacklisted} << trusted << true
-                                                  << int(TrustDecision::Refuse) << "compromised";
-        QTest::newRow("no certificate") << Errors{QSslError::NoPeerCertificate} << unknown << true << int(TrustDecision::Refuse)
-                                        << "sent no certificate";
-        QTest::newRow("no key at all") << Errors{} << unknown << false << int(TrustDecision::Refuse) << "sent no certificate";
-        QTest::newRow("an error without a name") << Errors{QSslError::UnspecifiedError} << trusted << true
-                                                 << int(TrustDecision::Refuse) << "";
+        const int accept = int(TrustDecision::Accept), ask = int(TrustDecision::AskTrust),
+                  refuse = int(TrustDecision::Refuse), refuseChanged = int(TrustDecision::RefuseChanged);
+        const QString notChosen = "not the one you chose to trust";
+        using E = QSslError;
+        QTest::newRow("verified, new") << Errors{} << unknown << true << accept << "";
+        QTest::newRow("verified but the pin changed") << Errors{} << changed << true << refuseChanged << notChosen;
+        QTest::newRow("self-signed, new") << Errors{E::SelfSignedCertificate} << unknown << true << ask << "signed by itself";
+        QTest::newRow("self-signed, pinned") << Errors{E::SelfSignedCertificate} << trusted << true << accept << "";
+        QTest::newRow("self-signed, changed") << Errors{E::SelfSignedCertificate} << changed << true << refuseChanged << notChosen;
+        QTest::newRow("unknown issuer") << Errors{E::UnableToGetLocalIssuerCertificate, E::UnableToVerifyFirstCertificate}
+                                        << unknown << true << ask << "an authority this computer does not know";
+        QTest::newRow("wrong name") << Errors{E::HostNameMismatch} << unknown << true << ask << "not made out to chat.example";
+        QTest::newRow("expired") << Errors{E::CertificateExpired} << unknown << true << ask << "has expired";
+        QTest::newRow("not yet valid") << Errors{E::CertificateNotYetValid} << unknown << true << ask << "not valid yet";
+        QTest::newRow("revoked, even pinned") << Errors{E::SelfSignedCertificate, E::CertificateRevoked} << trusted << true
+                                              << refuse << "revoked";
+        QTest::newRow("blacklisted, even pinned") << Errors{E::CertificateBlacklisted} << trusted << true << refuse << "compromised";
+        QTest::newRow("no certificate") << Errors{E::NoPeerCertificate} << unknown << true << refuse << "sent no certificate";
+        QTest::newRow("no key at all") << Errors{} << unknown << false << refuse << "sent no certificate";
+        QTest::newRow("an error without a name") << Errors{E::UnspecifiedError} << trusted << true << refuse << "";
     }
 
     void decision()
@@ -263,9 +255,6 @@ private slots:
     {
         QTest::addColumn<QByteArray>("der");
         const QByteArray good = certificate("good").toDer();
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("one byte") << QByteArray("\x30", 1);
-        QTest::newRow("cut in half") << good.left(good.size() / 2);
         QTest::newRow("not a sequence") << QByteArray(good).replace(0, 1, "\x31");
         QTest::newRow("length beyond the end") << QByteArray("\x30\x84\x7f\xff\xff\xff\x30\x00", 8);
         QTest::newRow("indefinite length") << QByteArray("\x30\x80\x30\x80\x00\x00\x00\x00", 8);
@@ -279,7 +268,7 @@ private slots:
         QVERIFY(subjectPublicKeyInfo(der).isEmpty());
     }
 
-    // Every cut of a good certificate is refused; none is read past its end.
+    // Every cut of a good certificate, down to nothing, is refused; none is read past its end.
     void cutCertificates()
     {
         const QByteArray good = certificate("good").toDer();
@@ -299,15 +288,12 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("reason");
         QTest::newRow("valid chain, first contact") << "good" << "" << int(TrustDecision::Accept) << "";
-        QTest::newRow("valid chain, pinned") << "good" << "good" << int(TrustDecision::Accept) << "";
         QTest::newRow("valid chain, key changed") << "good" << "self" << int(TrustDecision::RefuseChanged) << "not the one";
         QTest::newRow("self-signed, first contact") << "self" << "" << int(TrustDecision::AskTrust) << "signed by itself";
-        QTest::newRow("self-signed, pinned") << "self" << "self" << int(TrustDecision::Accept) << "";
         QTest::newRow("self-signed, key changed") << "self2" << "self" << int(TrustDecision::RefuseChanged) << "not the one";
         QTest::newRow("wrong host name") << "wrongname" << "" << int(TrustDecision::AskTrust)
                                          << "made out to other.example, not to localhost";
         QTest::newRow("expired") << "expired" << "" << int(TrustDecision::AskTrust) << "expired on";
-        QTest::newRow("expired, pinned") << "expired" << "expired" << int(TrustDecision::Accept) << "";
     }
 
     void handshake()
@@ -360,25 +346,10 @@ private slots:
         if (kind != int(TrustDecision::Accept))
             QCOMPARE(serverHeard, QByteArray());
         QCOMPARE(trusted.size() + untrusted.size() + failed.size(), 1);
-    }
-
-    // First contact: asked, then the user trusts; the next connection goes through.
-    void firstContactThenPinned()
-    {
-        auto tls = tlsServer("self");
-        QVERIFY(tls);
-        const QString hostPort = QStringLiteral("localhost:%1").arg(tls->serverPort());
-        KnownHosts hosts(file("known_hosts-first-contact"));
-        QSslSocket client;
-        setUpClient(client);
-        ServerTrustCheck check(&client, &hosts, QStringLiteral("localhost"), hostPort);
-        QSignalSpy trusted(&check, &ServerTrustCheck::trusted);
-        QSignalSpy untrusted(&check, &ServerTrustCheck::untrusted);
-        client.connectToHostEncrypted(QStringLiteral("localhost"), tls->serverPort());
-        QTRY_COMPARE_WITH_TIMEOUT(untrusted.size(), 1, 10000);
-        const auto d = untrusted.first().first().value<TrustDecision>();
-        QCOMPARE(int(d.kind), int(TrustDecision::AskTrust));
-        QVERIFY(hosts.pin(hostPort, d.fingerprint));
+        if (kind != int(TrustDecision::AskTrust))
+            return;
+        // The user trusts the key shown: the next connection goes through.
+        QVERIFY(hosts.pin(hostPort, untrusted.first().first().value<TrustDecision>().fingerprint));
         client.connectToHostEncrypted(QStringLiteral("localhost"), tls->serverPort());
         QTRY_COMPARE_WITH_TIMEOUT(trusted.size(), 1, 10000);
         QCOMPARE(untrusted.size(), 1);
@@ -451,7 +422,6 @@ private slots:
         QTest::addColumn<bool>("secure");
         QTest::addColumn<int>("protocol");
         QTest::addColumn<QString>("notice");
-        QTest::newRow("TLS 1.3") << true << int(QSsl::TlsV1_3) << "Connected securely to h:6113 (TLS 1.3)";
         QTest::newRow("TLS 1.2") << true << int(QSsl::TlsV1_2) << "Connected securely to h:6113 (TLS 1.2)";
         QTest::newRow("unnamed protocol") << true << int(QSsl::UnknownProtocol) << "Connected securely to h:6113";
         QTest::newRow("plain") << false << int(QSsl::UnknownProtocol) << "Connected to h:6113 without encryption";
