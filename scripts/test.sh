@@ -12,10 +12,10 @@ bash "$root/scripts/build.sh" -DVESK_BUILD_TESTS=ON -DVESK_BUILD_BENCH=ON
 export QT_QPA_PLATFORM=offscreen
 seconds="${VESK_FUZZ_SECONDS:-20}"
 fuzz_log="$build/fuzz.log"
-echo "Fuzzing the receive path for $seconds s per target (building the targets first); progress in $fuzz_log"
+echo "Fuzzing the receive paths for $seconds s per target (building the targets first); progress in $fuzz_log"
 if bash "$root/fuzz/run.sh" "$seconds" >"$fuzz_log" 2>&1; then
   runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$fuzz_log" | paste -sd/ -)"
-  echo "Fuzzing: passed, ${runs:-an unknown number of} inputs (link alone/whole window) in $seconds s each without a crash."
+  echo "Fuzzing: passed, ${runs:-an unknown number of} inputs (link alone/whole window/cluster message) in $seconds s each without a crash."
 else
   echo "Fuzzing: FAILED; the end of $fuzz_log:" >&2
   tail -n 30 "$fuzz_log" >&2
