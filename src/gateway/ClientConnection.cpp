@@ -270,12 +270,7 @@ void ClientConnection::failTls(const QString &reason)
     }
     m_tlsOut = QByteArray();
     m_tlsOutOffset = 0;
-    if (m_closeReason.isEmpty())
-        m_closeReason = reason;
-    m_state = State::Closing;
-    m_loginTimer.stop();
-    m_tlsTimer.stop();
-    releaseQueue();
+    abandon(reason);
     // Unread input would turn the close into a reset that can overtake the alert.
     char discard[4096];
     for (qsizetype drained = 0; drained < kMaxDrainBytes;) {
@@ -522,7 +517,9 @@ void ClientConnection::shutDownOutput()
         finishLater();
 }
 
-void ClientConnection::drop(const QString &reason)
+// Closing at once, without the goodbye a close waits for: the first reason
+// given stays, timers stop and waiting senders are let go.
+void ClientConnection::abandon(const QString &reason)
 {
     if (m_closeReason.isEmpty())
         m_closeReason = reason;
@@ -530,6 +527,11 @@ void ClientConnection::drop(const QString &reason)
     m_loginTimer.stop();
     m_tlsTimer.stop();
     releaseQueue();
+}
+
+void ClientConnection::drop(const QString &reason)
+{
+    abandon(reason);
     closeDescriptor(true);
     finishLater();
 }

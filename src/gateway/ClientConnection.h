@@ -113,6 +113,7 @@ private:
     void flushTls();
     bool sendCiphertext();
     void failTls(const QString &reason);
+    void abandon(const QString &reason);
     void handleHandshakeLine(LineFramer::Result result, QByteArrayView line);
     void failHandshake(QByteArrayView message);
     void consume(qsizetype written);

@@ -78,28 +78,21 @@ void PaneMarks::linesAdded(int from, int, int added)
         return;
 
     std::map<int, Marks> marks; // by block number
-    if (!m_mentionRows.isEmpty()) {
-        // The appended text's first line joins the block it was appended to.
+    if (!m_mentionRows.isEmpty() || !m_mutedRows.isEmpty()) {
+        // Rows count from the block the appended text's first line joined.
         const int first = doc->findBlock(from).blockNumber();
         const int last = doc->findBlock(end - 1).blockNumber();
-        for (const int row : std::exchange(m_mentionRows, {})) {
-            if (first + row > last)
-                break;
-            Marks &m = marks[first + row];
-            m.block = doc->findBlockByNumber(first + row);
-            m.mention = true;
-        }
-    }
-    if (!m_mutedRows.isEmpty()) {
-        const int first = doc->findBlock(from).blockNumber();
-        const int last = doc->findBlock(end - 1).blockNumber();
-        for (const int row : std::exchange(m_mutedRows, {})) {
-            if (first + row > last)
-                break;
-            Marks &m = marks[first + row];
-            m.block = doc->findBlockByNumber(first + row);
-            m.muted = true;
-        }
+        const auto markRows = [&](QList<int> &rows, bool Marks::*flag) {
+            for (const int row : std::exchange(rows, {})) {
+                if (first + row > last)
+                    break;
+                Marks &m = marks[first + row];
+                m.block = doc->findBlockByNumber(first + row);
+                m.*flag = true;
+            }
+        };
+        markRows(m_mentionRows, &Marks::mention);
+        markRows(m_mutedRows, &Marks::muted);
     }
     if (m_linksShown) {
         QTextCursor range(doc);

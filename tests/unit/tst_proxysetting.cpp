@@ -83,20 +83,20 @@ private slots:
         QFETCH(QString, user);
         QFETCH(QString, password);
         QFETCH(QString, error);
-        const ProxySetting spec = parseProxySetting(setting);
-        QVERIFY2(spec.error.contains(error) && spec.isValid() == error.isEmpty(), qPrintable(spec.error));
-        QCOMPARE(int(spec.kind), kind);
-        QCOMPARE(spec.host, host);
-        QCOMPARE(int(spec.port), port);
-        QCOMPARE(spec.user, user);
-        QCOMPARE(spec.password, password);
+        const ProxySetting parsed = parseProxySetting(setting);
+        QVERIFY2(parsed.error.contains(error) && parsed.isValid() == error.isEmpty(), qPrintable(parsed.error));
+        QCOMPARE(int(parsed.kind), kind);
+        QCOMPARE(parsed.host, host);
+        QCOMPARE(int(parsed.port), port);
+        QCOMPARE(parsed.user, user);
+        QCOMPARE(parsed.password, password);
     }
 
     void errorNeverShowsThePassword()
     {
-        const ProxySetting spec = parseProxySetting(QStringLiteral("socks5://bob:hunter2@h"));
-        QVERIFY(!spec.isValid());
-        QVERIFY(!spec.error.contains(QLatin1String("hunter2")));
+        const ProxySetting parsed = parseProxySetting(QStringLiteral("socks5://bob:hunter2@h"));
+        QVERIFY(!parsed.isValid());
+        QVERIFY(!parsed.error.contains(QLatin1String("hunter2")));
     }
 
     void errorTexts_data()
@@ -169,10 +169,10 @@ private slots:
         if (!targetListens)
             target.close();
 
-        const ProxySetting spec = parseProxySetting(
+        const ProxySetting parsed = parseProxySetting(
             QStringLiteral("socks5://") + credentials + QStringLiteral("127.0.0.1:%1").arg(socks.port));
-        QVERIFY(spec.isValid());
-        const QNetworkProxy proxy = proxyForConnection(spec, QStringLiteral("localhost"), targetPort);
+        QVERIFY(parsed.isValid());
+        const QNetworkProxy proxy = proxyForConnection(parsed, QStringLiteral("localhost"), targetPort);
         QTcpSocket socket;
         socket.setProxy(proxy);
         QSignalSpy failed(&socket, &QAbstractSocket::errorOccurred);
